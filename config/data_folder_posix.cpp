@@ -1,0 +1,38 @@
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "core/file_io.h"
+#include "log/text_convert.h"
+
+namespace {
+
+// Unlike the Windows known folder, ~/.local/share may not exist yet on a fresh
+// account, so its levels are created here.
+void CreateFolderChain(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        ::mkdir(path.substr(0, slash).c_str(), 0777);
+    }
+    ::mkdir(path.c_str(), 0777);
+}
+
+}  // namespace
+
+std::wstring PlatformDataFolderBase() {
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
+        base = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        base = std::string(home) + "/.local/share";
+    }
+    if (!base.empty()) {
+        CreateFolderChain(base);
+        struct stat info {};
+        if (::stat(base.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            return Utf8ToUtf16(base);
+        }
+    }
+    const char* temporary = std::getenv("TMPDIR");
+    return Utf8ToUtf16(temporary != nullptr && temporary[0] == '/' ? temporary : "/tmp");
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+
+// Starts and stops the DNS service; both are called on the window thread only.
+void StartServer();
+void StopServer();
+
+// Body of the worker thread.
+void ServerWorker();
+
+// Called at the end of every StartServer and StopServer that changed the run
+// state. The main window installs its RefreshServerControls here; without a
+// window nothing is refreshed.
+void SetRefreshServerControlsHook(void (*hook)());
+
+// The product always listens on and forwards to port 53. Tests move either to
+// a port of their own; 0 restores 53.
+void SetServerPortsForTesting(uint16_t listenPort, uint16_t upstreamPort);

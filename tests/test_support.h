@@ -1,0 +1,70 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "config/data_folder.h"
+#include "log/text_convert.h"
+
+namespace test_support {
+
+inline std::wstring WidePath(const std::filesystem::path& path) {
+    if constexpr (sizeof(wchar_t) == 2) {
+        return path.wstring();
+    } else {
+        return Utf8ToUtf16(path.string());
+    }
+}
+
+inline std::filesystem::path FromWide(const std::wstring& path) {
+    if constexpr (sizeof(wchar_t) == 2) {
+        return std::filesystem::path(path);
+    } else {
+        return std::filesystem::path(Utf16ToUtf8(path));
+    }
+}
+
+// A fresh folder under the system temporary folder, removed again at the end
+// of the scope. The name may carry extra text (non-ASCII, say).
+class ScratchFolder {
+  public:
+    explicit ScratchFolder(const std::string& suffixUtf8 = "") {
+        static std::atomic<unsigned> sequence{0};
+        const std::string leaf = "tarnwick-test-" + std::to_string(std::random_device{}()) + "-" +
+                                 std::to_string(sequence.fetch_add(1)) + suffixUtf8;
+        path_ = std::filesystem::temp_directory_path() / FromWide(Utf8ToUtf16(leaf));
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::wstring wide() const { return WidePath(path_); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// Points DataFolderPath() at a scratch folder for the scope.
+class ScopedDataFolder {
+  public:
+    explicit ScopedDataFolder(const std::string& suffixUtf8 = "") : base_(suffixUtf8) {
+        SetDataFolderBaseForTesting(base_.wide());
+    }
+    ~ScopedDataFolder() { SetDataFolderBaseForTesting(L""); }
+
+    std::filesystem::path base() const { return base_.path(); }
+    std::filesystem::path folder() const { return base_.path() / "Tarnwick"; }
+
+  private:
+    ScratchFolder base_;
+};
+
+}  // namespace test_support
