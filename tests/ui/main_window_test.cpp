@@ -1,0 +1,493 @@
+// clang-format off
+// Winsock must come before the other Windows headers.
+#include <winsock2.h>
+#include "ui/main_window.h"
+// clang-format on
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/file_io.h"
+#include "core/server_state.h"
+#include "dns/server.h"
+#include "log/event_log.h"
+#include "log/text_convert.h"
+#include "test_support.h"
+#include "ui/status_report.h"
+#include "ui/ui_shared.h"
+#include "ui_test_support.h"
+
+namespace {
+
+using ui_test::ClassName;
+using ui_test::PumpMessages;
+using ui_test::WaitUntil;
+using ui_test::WindowText;
+
+// Every test gets a port of its own from the range set aside for these tests.
+unsigned short NextPort() {
+    static unsigned short next = 25300;
+    return next++;
+}
+
+struct Box {
+    int x, y, width, height;
+    bool operator==(const Box& other) const {
+        return x == other.x && y == other.y && width == other.width && height == other.height;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Box& box) {
+    return out << "(" << box.x << ", " << box.y << ", " << box.width << " x " << box.height << ")";
+}
+
+// Creates the real main window through the program's own code, in a data
+// folder of its own and with the server on a test port.
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        port_ = NextPort();
+        SetServerPortsForTesting(port_, 25399);
+        Ui().statusPanelShown = false;
+    }
+
+    void TearDown() override {
+        if (window_ != nullptr && IsWindow(window_)) {
+            DestroyWindow(window_);
+        }
+        DrainQuit();
+        StopServer();
+        ServerState& state = GetServerState();
+        if (state.worker.joinable()) {
+            state.worker.join();
+        }
+        SetServerPortsForTesting(0, 0);
+    }
+
+    void OpenMainWindow() {
+        const HINSTANCE instance = GetModuleHandleW(nullptr);
+        RegisterMainWindowClass(instance);
+        window_ = CreateMainWindow(instance);
+        ASSERT_NE(window_, nullptr);
+        ShowWindow(window_, SW_SHOWNORMAL);
+        UpdateWindow(window_);
+        PumpMessages();
+    }
+
+    // The quit message of a destroyed main window must not end the next test.
+    static int DrainQuit() {
+        int exitCode = -1;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                exitCode = static_cast<int>(message.wParam);
+            } else {
+                DispatchMessageW(&message);
+            }
+        }
+        return exitCode;
+    }
+
+    HWND Control(int id) const { return GetDlgItem(window_, id); }
+
+    Box ControlBox(int id) const {
+        RECT rect{};
+        GetWindowRect(Control(id), &rect);
+        MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&rect), 2);
+        return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+    }
+
+    void Press(int id) {
+        SendMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
+        PumpMessages();
+    }
+
+    int ClientWidth() const {
+        RECT client{};
+        GetClientRect(window_, &client);
+        return client.right;
+    }
+
+    int ClientHeight() const {
+        RECT client{};
+        GetClientRect(window_, &client);
+        return client.bottom;
+    }
+
+    // Resizes the frame so that the client area gets the wanted width.
+    void SetClientWidth(int width) {
+        RECT frame{};
+        GetWindowRect(window_, &frame);
+        const int extra = (frame.right - frame.left) - ClientWidth();
+        SetWindowPos(window_, nullptr, 0, 0, width + extra, frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER);
+        PumpMessages();
+    }
+
+    SIZE WindowSize() const {
+        RECT frame{};
+        GetWindowRect(window_, &frame);
+        return {frame.right - frame.left, frame.bottom - frame.top};
+    }
+
+    // Repaints the whole client area now and reads one pixel back from the
+    // window's own device context.
+    COLORREF PixelAfterRepaint(int x, int y) {
+        RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        PumpMessages();
+        const HDC dc = GetDC(window_);
+        const COLORREF colour = GetPixel(dc, x, y);
+        ReleaseDC(window_, dc);
+        return colour;
+    }
+
+    bool LogHas(const std::string& text) const {
+        std::string log;
+        ReadWholeFile(LogFilePath(), log);
+        return log.find(text) != std::string::npos;
+    }
+
+    test_support::ScopedDataFolder data_;
+    unsigned short port_ = 0;
+    HWND window_ = nullptr;
+};
+
+TEST_F(MainWindowTest, FrameTitleAndClassAreFixed) {
+    OpenMainWindow();
+    EXPECT_EQ(ClassName(window_), L"Tarnwick_Main");
+    EXPECT_EQ(WindowText(window_), L"Tarnwick v1.0  -  The Tarnwick developers");
+    const SIZE size = WindowSize();
+    EXPECT_EQ(size.cx, 696);
+    EXPECT_EQ(size.cy, 90);
+    const LONG style = GetWindowLongW(window_, GWL_STYLE);
+    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX), WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX);
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0);
+    EXPECT_EQ(GetWindowLongW(window_, GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
+    EXPECT_EQ(GetParent(window_), nullptr);
+    EXPECT_EQ(GetMenu(window_), nullptr);
+}
+
+TEST_F(MainWindowTest, ControlsHaveTheirIdsTextsStylesAndTheSharedFont) {
+    OpenMainWindow();
+    struct Expected {
+        int id;
+        const wchar_t* className;
+        const wchar_t* text;
+        bool visible;
+    };
+    const Expected expected[] = {
+        {1001, L"Button", L"Stop server", true},  // the server started while the window was created
+        {1002, L"Button", L"DNS Settings", true}, {1003, L"Button", L"Forwarding", true},
+        {1004, L"Button", L"Log", true},          {1005, L"Button", L"Status", true},
+        {1101, L"Edit", nullptr, false},
+    };
+    for (const Expected& e : expected) {
+        SCOPED_TRACE(e.id);
+        const HWND control = Control(e.id);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(_wcsicmp(ClassName(control).c_str(), e.className), 0) << ClassName(control).c_str();
+        if (e.text != nullptr) {
+            EXPECT_EQ(WindowText(control), e.text);
+        }
+        EXPECT_EQ(IsWindowVisible(control) != FALSE, e.visible);
+        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), Ui().sharedFont);
+    }
+    const LONG panelStyle = GetWindowLongW(Control(1101), GWL_STYLE);
+    const LONG panelBits = WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
+    EXPECT_EQ(panelStyle & panelBits, panelBits);
+    EXPECT_NE(GetWindowLongW(Control(1101), GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
+    for (int id = 1001; id <= 1005; ++id) {
+        // Plain push buttons: no default-button or other type bits.
+        EXPECT_EQ(GetWindowLongW(Control(id), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON) << id;
+    }
+
+    ASSERT_NE(Ui().sharedFont, nullptr);
+    LOGFONTW font{};
+    ASSERT_NE(GetObjectW(Ui().sharedFont, sizeof font, &font), 0);
+    EXPECT_STREQ(font.lfFaceName, L"Segoe UI");
+    const HDC dc = GetDC(window_);
+    const int pointsToPixels = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(window_, dc);
+    EXPECT_EQ(font.lfHeight, -MulDiv(10, pointsToPixels, 72));
+    EXPECT_EQ(font.lfWeight, 0);
+    EXPECT_EQ(font.lfItalic, 0);
+}
+
+TEST_F(MainWindowTest, ButtonsFollowTheClientWidth) {
+    OpenMainWindow();
+    struct Case {
+        int clientWidth;
+        Box startStop, settings, forwarding, log, status;
+    };
+    const Case cases[] = {
+        // s = 584, w1 = 133, w2 = 91
+        {680, {42, 8, 139, 30}, {191, 8, 142, 30}, {343, 8, 142, 30}, {494, 8, 81, 30}, {582, 8, 81, 30}},
+        // s = 540 (the floor), w1 = 123, w2 = 90 (84 would be too narrow)
+        {600, {42, 8, 129, 30}, {181, 8, 132, 30}, {323, 8, 132, 30}, {464, 8, 80, 30}, {551, 8, 80, 30}},
+        // Narrower still: the floor holds.
+        {500, {42, 8, 129, 30}, {181, 8, 132, 30}, {323, 8, 132, 30}, {464, 8, 80, 30}, {551, 8, 80, 30}},
+        // s = 699: 159.77 and 109.84 are truncated, not rounded.
+        {795, {42, 8, 165, 30}, {217, 8, 168, 30}, {395, 8, 168, 30}, {572, 8, 99, 30}, {678, 8, 99, 30}},
+        // From 796 on the widths are fixed.
+        {796, {42, 8, 166, 30}, {218, 8, 169, 30}, {397, 8, 169, 30}, {575, 8, 100, 30}, {682, 8, 100, 30}},
+        {1000, {42, 8, 166, 30}, {218, 8, 169, 30}, {397, 8, 169, 30}, {575, 8, 100, 30}, {682, 8, 100, 30}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.clientWidth);
+        SetClientWidth(c.clientWidth);
+        ASSERT_EQ(ClientWidth(), c.clientWidth);
+        EXPECT_EQ(ControlBox(1001), c.startStop);
+        EXPECT_EQ(ControlBox(1002), c.settings);
+        EXPECT_EQ(ControlBox(1003), c.forwarding);
+        EXPECT_EQ(ControlBox(1004), c.log);
+        EXPECT_EQ(ControlBox(1005), c.status);
+        EXPECT_EQ(ControlBox(1101), (Box{14, 50, c.clientWidth - 28, std::max(ClientHeight() - 60, 60)}));
+    }
+}
+
+TEST_F(MainWindowTest, LampShowsTheRunStateOnWhite) {
+    OpenMainWindow();
+    ASSERT_TRUE(GetServerState().running.load());
+    EXPECT_EQ(PixelAfterRepaint(23, 23), RGB(0, 180, 0));
+    // The outline is one pixel of dark grey at the top of the circle; the
+    // corners of its box and the rest of the client area stay white.
+    EXPECT_EQ(PixelAfterRepaint(23, 14), RGB(60, 60, 60));
+    EXPECT_EQ(PixelAfterRepaint(14, 14), RGB(255, 255, 255));
+    EXPECT_EQ(PixelAfterRepaint(5, 5), RGB(255, 255, 255));
+    EXPECT_EQ(PixelAfterRepaint(36, 44), RGB(255, 255, 255));
+
+    Press(1001);
+    ASSERT_FALSE(GetServerState().running.load());
+    EXPECT_EQ(PixelAfterRepaint(23, 23), RGB(200, 0, 0));
+    EXPECT_EQ(PixelAfterRepaint(23, 14), RGB(60, 60, 60));
+
+    Press(1001);
+    ASSERT_TRUE(GetServerState().running.load());
+    EXPECT_EQ(PixelAfterRepaint(23, 23), RGB(0, 180, 0));
+}
+
+TEST_F(MainWindowTest, StartStopButtonFollowsTheServer) {
+    OpenMainWindow();
+    EXPECT_TRUE(GetServerState().running.load());
+    EXPECT_EQ(WindowText(Control(1001)), L"Stop server");
+    EXPECT_TRUE(WaitUntil([&] { return LogHas("DNS server started on UDP/53"); }));
+
+    Press(1001);
+    EXPECT_FALSE(GetServerState().running.load());
+    EXPECT_FALSE(GetServerState().worker.joinable());
+    EXPECT_EQ(WindowText(Control(1001)), L"Start server");
+    EXPECT_TRUE(LogHas("DNS server stopped"));
+    // The status report was rebuilt by the stop, even with the panel hidden.
+    EXPECT_EQ(WindowText(Control(1101)), Utf8ToUtf16(BuildStatusReport()));
+    EXPECT_NE(WindowText(Control(1101)).find(L"STOPPED"), std::wstring::npos);
+
+    Press(1001);
+    EXPECT_TRUE(GetServerState().running.load());
+    EXPECT_EQ(WindowText(Control(1001)), L"Stop server");
+    EXPECT_NE(WindowText(Control(1101)).find(L"RUNNING"), std::wstring::npos);
+}
+
+TEST_F(MainWindowTest, FailedBindShowsStoppedAndTheButtonStillStarts) {
+    ui_test::PortHolder holder(port_);
+    ASSERT_TRUE(holder.bound()) << "port " << port_ << " is in use by someone else";
+    OpenMainWindow();
+    ASSERT_TRUE(WaitUntil([] { return !GetServerState().running.load(); })) << "the bind did not fail";
+    EXPECT_EQ(GetServerState().lastSocketError.load(), WSAEADDRINUSE);
+    // Nobody told the window, so the caption may lag; the lamp is read from
+    // the state at the next paint and is red.
+    const std::wstring caption = WindowText(Control(1001));
+    EXPECT_TRUE(caption == L"Stop server" || caption == L"Start server") << caption;
+    EXPECT_EQ(PixelAfterRepaint(23, 23), RGB(200, 0, 0));
+    EXPECT_FALSE(LogHas("DNS server started on UDP/53"));
+
+    Press(1005);
+    const std::wstring report = WindowText(Control(1101));
+    EXPECT_EQ(report.rfind(L"Server:           STOPPED\r\nLast socket error: 10048 (bind UDP/53 often needs admin)\r\n"
+                           L"Port:              53 UDP\r\n",
+                           0),
+              0u)
+        << Utf16ToUtf8(report);
+
+    // The button acts on the run state: with the port free again it starts
+    // the server (whatever the caption said) instead of stopping it.
+    holder.Release();
+    Press(1001);
+    EXPECT_TRUE(GetServerState().running.load());
+    EXPECT_EQ(WindowText(Control(1001)), L"Stop server");
+    EXPECT_TRUE(WaitUntil([&] { return LogHas("DNS server started on UDP/53"); }));
+    EXPECT_EQ(GetServerState().lastSocketError.load(), 0);
+}
+
+TEST_F(MainWindowTest, ClosingAfterAFailedBindJoinsTheWorker) {
+    ui_test::PortHolder holder(port_);
+    ASSERT_TRUE(holder.bound()) << "port " << port_ << " is in use by someone else";
+    OpenMainWindow();
+    ASSERT_TRUE(WaitUntil([] { return !GetServerState().running.load(); }));
+    DestroyWindow(window_);
+    EXPECT_FALSE(GetServerState().worker.joinable());
+    EXPECT_EQ(DrainQuit(), 0);
+}
+
+TEST_F(MainWindowTest, StatusButtonFoldsThePanelOutAndInWithFreshFigures) {
+    OpenMainWindow();
+    ServerState& state = GetServerState();
+    const uint64_t requests = state.stats.requests.load();
+
+    state.stats.requests = 5000000000ULL;
+    Press(1005);
+    EXPECT_TRUE(Ui().statusPanelShown);
+    SIZE size = WindowSize();
+    EXPECT_EQ(size.cx, 696);
+    EXPECT_EQ(size.cy, 360);
+    EXPECT_TRUE(IsWindowVisible(Control(1101)));
+    EXPECT_EQ(ControlBox(1101), (Box{14, 50, ClientWidth() - 28, ClientHeight() - 60}));
+    EXPECT_EQ(WindowText(Control(1101)), Utf8ToUtf16(BuildStatusReport()));
+    EXPECT_NE(WindowText(Control(1101)).find(L"Requests:       5000000000\r\n"), std::wstring::npos);
+
+    state.stats.requests = 5000000001ULL;
+    Press(1005);
+    EXPECT_FALSE(Ui().statusPanelShown);
+    size = WindowSize();
+    EXPECT_EQ(size.cx, 696);
+    EXPECT_EQ(size.cy, 90);
+    EXPECT_FALSE(IsWindowVisible(Control(1101)));
+    // Rebuilt at the second press as well.
+    EXPECT_NE(WindowText(Control(1101)).find(L"Requests:       5000000001\r\n"), std::wstring::npos);
+    // The folded panel keeps its minimum height.
+    EXPECT_EQ(ControlBox(1101).height, 60);
+
+    state.stats.requests = requests;
+}
+
+// Counts the top-level windows of this thread with the given class.
+std::vector<HWND> ThreadWindowsOfClass(const wchar_t* className) {
+    struct Search {
+        const wchar_t* className;
+        std::vector<HWND> found;
+    } search{className, {}};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            if (ClassName(window) == s->className) {
+                s->found.push_back(window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+TEST_F(MainWindowTest, EachToolWindowOpensAtMostOnce) {
+    OpenMainWindow();
+    struct Tool {
+        int buttonId;
+        ToolWindowKind kind;
+        const wchar_t* className;
+        const wchar_t* title;
+        int width, height;
+        bool resizable;
+    };
+    const Tool tools[] = {
+        {1002, kRecordsEditorWindow, L"DNS_Settings_Wnd", L"DNS Settings", 660, 730, false},
+        {1003, kForwardingWindow, L"DNS_Forward_Wnd", L"Forwarding", 540, 260, false},
+        {1004, kLogWindow, L"DNS_Log_Wnd", L"DNS Log", 720, 520, true},
+    };
+    for (const Tool& tool : tools) {
+        SCOPED_TRACE(testing::Message() << tool.buttonId);
+        Press(tool.buttonId);
+        std::vector<HWND> open = ThreadWindowsOfClass(tool.className);
+        ASSERT_EQ(open.size(), 1u);
+        const HWND first = open[0];
+        EXPECT_EQ(Ui().toolWindows[tool.kind], first);
+        EXPECT_EQ(WindowText(first), tool.title);
+        EXPECT_TRUE(IsWindowVisible(first));
+        EXPECT_EQ(GetWindow(first, GW_OWNER), window_);
+        RECT frame{};
+        GetWindowRect(first, &frame);
+        EXPECT_EQ(frame.right - frame.left, tool.width);
+        EXPECT_EQ(frame.bottom - frame.top, tool.height);
+        const LONG style = GetWindowLongW(first, GWL_STYLE);
+        EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU), WS_CAPTION | WS_SYSMENU);
+        EXPECT_EQ((style & WS_THICKFRAME) != 0, tool.resizable);
+
+        // A second press brings the open one to the front instead of making
+        // another.
+        SetForegroundWindow(window_);
+        PumpMessages();
+        Press(tool.buttonId);
+        open = ThreadWindowsOfClass(tool.className);
+        ASSERT_EQ(open.size(), 1u);
+        EXPECT_EQ(open[0], first);
+        EXPECT_EQ(GetForegroundWindow(), first);
+
+        // Once closed, the next press makes a new one.
+        DestroyWindow(first);
+        PumpMessages();
+        EXPECT_EQ(Ui().toolWindows[tool.kind], nullptr);
+        Press(tool.buttonId);
+        open = ThreadWindowsOfClass(tool.className);
+        ASSERT_EQ(open.size(), 1u);
+        EXPECT_EQ(Ui().toolWindows[tool.kind], open[0]);
+    }
+    // All three at once, one of each.
+    for (const Tool& tool : tools) {
+        EXPECT_EQ(ThreadWindowsOfClass(tool.className).size(), 1u);
+    }
+}
+
+TEST_F(MainWindowTest, DestroyingTheWindowStopsTheServerAndTearsDown) {
+    OpenMainWindow();
+    Press(1002);
+    Press(1004);
+    ASSERT_NE(Ui().toolWindows[kRecordsEditorWindow], nullptr);
+    ASSERT_TRUE(GetServerState().running.load());
+
+    DestroyWindow(window_);
+    EXPECT_FALSE(GetServerState().running.load());
+    EXPECT_FALSE(GetServerState().worker.joinable());
+    EXPECT_TRUE(LogHas("DNS server stopped"));
+    EXPECT_EQ(Ui().sharedFont, nullptr);
+    EXPECT_EQ(Ui().whiteBrush, nullptr);
+    // The owned tool windows went with it.
+    EXPECT_TRUE(ThreadWindowsOfClass(L"DNS_Settings_Wnd").empty());
+    EXPECT_TRUE(ThreadWindowsOfClass(L"DNS_Log_Wnd").empty());
+    EXPECT_EQ(Ui().toolWindows[kRecordsEditorWindow], nullptr);
+    EXPECT_EQ(Ui().toolWindows[kLogWindow], nullptr);
+    EXPECT_EQ(DrainQuit(), 0);
+}
+
+TEST_F(MainWindowTest, ControlsAreColouredBlackOnWhite) {
+    OpenMainWindow();
+    const HDC dc = CreateCompatibleDC(nullptr);
+    SetTextColor(dc, RGB(1, 2, 3));
+    SetBkColor(dc, RGB(4, 5, 6));
+    for (UINT message : {WM_CTLCOLORSTATIC, WM_CTLCOLOREDIT}) {
+        SCOPED_TRACE(message);
+        const LRESULT brush =
+            SendMessageW(window_, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(Control(1101)));
+        EXPECT_EQ(reinterpret_cast<HBRUSH>(brush), Ui().whiteBrush);
+        EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 0));
+        EXPECT_EQ(GetBkColor(dc), RGB(255, 255, 255));
+        SetTextColor(dc, RGB(1, 2, 3));
+        SetBkColor(dc, RGB(4, 5, 6));
+    }
+    DeleteDC(dc);
+    ASSERT_NE(Ui().whiteBrush, nullptr);
+    LOGBRUSH brush{};
+    GetObjectW(Ui().whiteBrush, sizeof brush, &brush);
+    EXPECT_EQ(brush.lbColor, RGB(255, 255, 255));
+}
+
+TEST_F(MainWindowTest, FailedCreationLeavesNoServerRunning) {
+    // Simulates the program's way out when the window cannot be made after
+    // the server was already started.
+    StartServer();
+    ASSERT_TRUE(GetServerState().running.load());
+    StopServerAndJoinWorker();
+    EXPECT_FALSE(GetServerState().running.load());
+    EXPECT_FALSE(GetServerState().worker.joinable());
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <windows.h>
+#include <winsock2.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+// Helpers for driving real windows in-process from the window tests.
+namespace ui_test {
+
+// Dispatches everything queued for this thread.
+inline void PumpMessages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+// Pumps messages until the condition holds or the time is up; returns the
+// condition's last value.
+inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        PumpMessages();
+        Sleep(10);
+    }
+    return true;
+}
+
+inline std::wstring WindowText(HWND window) {
+    wchar_t text[4096] = {};
+    GetWindowTextW(window, text, 4096);
+    return text;
+}
+
+inline std::wstring ClassName(HWND window) {
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+// A UDP socket bound to 0.0.0.0:port for as long as it lives, so that the
+// server's own bind on that port fails.
+class PortHolder {
+  public:
+    explicit PortHolder(unsigned short port) {
+        WSADATA data;
+        started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+        socket_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        bound_ = socket_ != INVALID_SOCKET && bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~PortHolder() { Release(); }
+    PortHolder(const PortHolder&) = delete;
+    PortHolder& operator=(const PortHolder&) = delete;
+
+    bool bound() const { return bound_; }
+    void Release() {
+        if (socket_ != INVALID_SOCKET) {
+            closesocket(socket_);
+            socket_ = INVALID_SOCKET;
+        }
+        if (started_) {
+            WSACleanup();
+            started_ = false;
+        }
+    }
+
+  private:
+    bool started_ = false;
+    bool bound_ = false;
+    SOCKET socket_ = INVALID_SOCKET;
+};
+
+}  // namespace ui_test

@@ -1,0 +1,312 @@
+#include "ui/main_window.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <string>
+
+#include "core/server_state.h"
+#include "dns/server.h"
+#include "log/text_convert.h"
+#include "ui/status_report.h"
+#include "ui/ui_shared.h"
+
+const wchar_t kMainWindowClass[] = L"Tarnwick_Main";
+
+namespace {
+
+const COLORREF kLampRunning = RGB(0, 180, 0);
+const COLORREF kLampStopped = RGB(200, 0, 0);
+const COLORREF kLampOutline = RGB(60, 60, 60);
+const RECT kLampBox = {14, 14, 32, 32};
+
+// The child windows, in the order they are created. Handles stay valid for the
+// life of the main window.
+struct MainControls {
+    HWND startStop = nullptr;
+    HWND recordsEditor = nullptr;
+    HWND forwarding = nullptr;
+    HWND log = nullptr;
+    HWND status = nullptr;
+    HWND statusPanel = nullptr;
+};
+
+MainControls controls;
+
+struct ButtonSpec {
+    const wchar_t* text;
+    int id;
+    HWND MainControls::*slot;
+};
+
+const ButtonSpec kButtons[] = {
+    {L"Start server", kStartStopButtonId, &MainControls::startStop},
+    {L"DNS Settings", kRecordsEditorButtonId, &MainControls::recordsEditor},
+    {L"Forwarding", kForwardingButtonId, &MainControls::forwarding},
+    {L"Log", kLogButtonId, &MainControls::log},
+    {L"Status", kStatusButtonId, &MainControls::status},
+};
+
+struct ToolWindowSpec {
+    const wchar_t* className;
+    const wchar_t* title;
+    DWORD style;
+    int width;
+    int height;
+    WNDPROC procedure;
+};
+
+const ToolWindowSpec kToolWindows[kToolWindowKindCount] = {
+    {L"DNS_Settings_Wnd", L"DNS Settings", WS_CAPTION | WS_SYSMENU, 660, 730, RecordsEditorProc},
+    {L"DNS_Forward_Wnd", L"Forwarding", WS_CAPTION | WS_SYSMENU, 540, 260, ForwardingWindowProc},
+    {L"DNS_Log_Wnd", L"DNS Log", WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, 720, 520, LogWindowProc},
+};
+
+void MoveControl(HWND control, int x, int y, int width, int height) {
+    if (control != nullptr) {
+        MoveWindow(control, x, y, width, height, TRUE);
+    }
+}
+
+// The buttons share the width between them in fixed proportions, with a floor
+// so that narrow windows still show readable captions.
+void LayoutMainWindow(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    const int width = client.right - client.left;
+    const int bottom = client.bottom;
+    int w1 = 160;
+    int w2 = 110;
+    if (width < 796) {
+        const int share = std::max(width - 96, 540);
+        w1 = static_cast<int>(share * 160.0 / 700.0);
+        w2 = static_cast<int>(share * 110.0 / 700.0);
+        w2 = std::max(w2, 90);
+    }
+    MoveControl(controls.startStop, 42, 8, w1 + 6, 30);
+    MoveControl(controls.recordsEditor, w1 + 58, 8, w1 + 9, 30);
+    MoveControl(controls.forwarding, 2 * w1 + 77, 8, w1 + 9, 30);
+    MoveControl(controls.log, 3 * w1 + 95, 8, w2 - 10, 30);
+    MoveControl(controls.status, 3 * w1 + w2 + 92, 8, w2 - 10, 30);
+    MoveControl(controls.statusPanel, 14, 50, width - 28, std::max(bottom - 60, 60));
+}
+
+HFONT CreateSharedFont(HWND window) {
+    LOGFONTW font{};
+    const HDC dc = GetDC(window);
+    font.lfHeight = -MulDiv(10, GetDeviceCaps(dc, LOGPIXELSY), 72);
+    ReleaseDC(window, dc);
+    lstrcpynW(font.lfFaceName, L"Segoe UI", LF_FACESIZE);
+    return CreateFontIndirectW(&font);
+}
+
+void OnCreate(HWND window) {
+    UiShared& ui = Ui();
+    ui.mainWindow = window;
+    SetRefreshServerControlsHook(RefreshServerControls);
+    if (ui.whiteBrush == nullptr) {
+        ui.whiteBrush = CreateSolidBrush(RGB(255, 255, 255));
+    }
+    ui.sharedFont = CreateSharedFont(window);
+
+    controls = MainControls{};
+    for (const ButtonSpec& button : kButtons) {
+        const HWND handle =
+            CreateWindowExW(0, L"BUTTON", button.text, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(button.id)), ui.instance, nullptr);
+        controls.*button.slot = handle;
+        ApplySharedFont(handle);
+    }
+    controls.statusPanel = CreateWindowExW(
+        WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, 0, 0, 0, 0,
+        window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusPanelId)), ui.instance, nullptr);
+    ApplySharedFont(controls.statusPanel);
+    ShowWindow(controls.statusPanel, SW_HIDE);
+
+    LayoutMainWindow(window);
+    RefreshStatusReport();
+    StartServer();
+}
+
+void OnPaint(HWND window) {
+    PAINTSTRUCT paint{};
+    const HDC dc = BeginPaint(window, &paint);
+    const bool running = GetServerState().running.load();
+    const HBRUSH brush = CreateSolidBrush(running ? kLampRunning : kLampStopped);
+    const HGDIOBJ oldBrush = SelectObject(dc, brush);
+    const HPEN pen = CreatePen(PS_SOLID, 1, kLampOutline);
+    const HGDIOBJ oldPen = SelectObject(dc, pen);
+    Ellipse(dc, kLampBox.left, kLampBox.top, kLampBox.right, kLampBox.bottom);
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
+    DeleteObject(pen);
+    DeleteObject(brush);
+    EndPaint(window, &paint);
+}
+
+LRESULT OnEraseBackground(HWND window, HDC dc) {
+    RECT client{};
+    GetClientRect(window, &client);
+    const HBRUSH brush = Ui().whiteBrush != nullptr ? Ui().whiteBrush : GetSysColorBrush(COLOR_WINDOW);
+    FillRect(dc, &client, brush);
+    return 1;
+}
+
+void OpenToolWindow(ToolWindowKind kind) {
+    UiShared& ui = Ui();
+    if (ui.toolWindows[kind] != nullptr) {
+        SetForegroundWindow(ui.toolWindows[kind]);
+        return;
+    }
+    const ToolWindowSpec& spec = kToolWindows[kind];
+    // Registered again at every opening; a repeated registration fails
+    // harmlessly because the class already exists.
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = spec.procedure;
+    windowClass.hInstance = ui.instance;
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = spec.className;
+    RegisterClassW(&windowClass);
+
+    const HWND tool = CreateWindowExW(0, spec.className, spec.title, spec.style, CW_USEDEFAULT, CW_USEDEFAULT,
+                                      spec.width, spec.height, ui.mainWindow, nullptr, ui.instance, nullptr);
+    ui.toolWindows[kind] = tool;
+    if (tool != nullptr) {
+        ShowWindow(tool, SW_SHOW);
+    }
+}
+
+void ToggleStatusPanel(HWND window) {
+    UiShared& ui = Ui();
+    ui.statusPanelShown = !ui.statusPanelShown;
+    SetWindowPos(window, nullptr, 0, 0, kMainWindowWidth,
+                 ui.statusPanelShown ? kMainWindowUnfoldedHeight : kMainWindowFoldedHeight, SWP_NOMOVE | SWP_NOZORDER);
+    ShowWindow(controls.statusPanel, ui.statusPanelShown ? SW_SHOW : SW_HIDE);
+    LayoutMainWindow(window);
+    RefreshStatusReport();
+}
+
+void OnCommand(HWND window, int id) {
+    switch (id) {
+        case kStartStopButtonId:
+            // Acts on the run state, not on the caption, which can be stale
+            // after the worker gave up by itself.
+            if (GetServerState().running.load()) {
+                StopServer();
+            } else {
+                StartServer();
+            }
+            break;
+        case kRecordsEditorButtonId:
+            OpenToolWindow(kRecordsEditorWindow);
+            break;
+        case kForwardingButtonId:
+            OpenToolWindow(kForwardingWindow);
+            break;
+        case kLogButtonId:
+            OpenToolWindow(kLogWindow);
+            break;
+        case kStatusButtonId:
+            ToggleStatusPanel(window);
+            break;
+        default:
+            break;
+    }
+}
+
+void OnDestroy() {
+    StopServerAndJoinWorker();
+    // Nothing is left to refresh once the window is gone.
+    SetRefreshServerControlsHook(nullptr);
+    UiShared& ui = Ui();
+    if (ui.sharedFont != nullptr) {
+        DeleteObject(ui.sharedFont);
+        ui.sharedFont = nullptr;
+    }
+    if (ui.whiteBrush != nullptr) {
+        DeleteObject(ui.whiteBrush);
+        ui.whiteBrush = nullptr;
+    }
+    PostQuitMessage(0);
+}
+
+}  // namespace
+
+void RegisterMainWindowClass(HINSTANCE instance) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = kMainWindowClass;
+    RegisterClassW(&windowClass);
+}
+
+HWND CreateMainWindow(HINSTANCE instance) {
+    Ui().instance = instance;
+    const std::wstring title = L"Tarnwick v1.0  -  " + Utf8ToUtf16(kAuthorCredit);
+    return CreateWindowExW(0, kMainWindowClass, title.c_str(), WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+                           CW_USEDEFAULT, kMainWindowWidth, kMainWindowFoldedHeight, nullptr, nullptr, instance,
+                           nullptr);
+}
+
+void StopServerAndJoinWorker() {
+    StopServer();
+    // A worker that could not bind its socket has ended by itself and left
+    // the run state at stopped, so StopServer does not join it; it must not
+    // outlive the window thread.
+    ServerState& state = GetServerState();
+    if (state.worker.joinable()) {
+        state.worker.join();
+    }
+}
+
+void ReportMainWindowFailure() {
+    StopServerAndJoinWorker();
+    MessageBoxW(nullptr, L"The main window could not be created.", L"Tarnwick", MB_OK | MB_ICONERROR);
+}
+
+void RefreshStatusReport() {
+    if (controls.statusPanel != nullptr) {
+        SetWindowTextW(controls.statusPanel, Utf8ToUtf16(BuildStatusReport()).c_str());
+    }
+}
+
+void RefreshServerControls() {
+    if (Ui().mainWindow == nullptr) {
+        return;
+    }
+    SetWindowTextW(controls.startStop, GetServerState().running.load() ? L"Stop server" : L"Start server");
+    RefreshStatusReport();
+    InvalidateRect(Ui().mainWindow, nullptr, TRUE);
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            OnCreate(window);
+            break;
+        case WM_SIZE:
+            LayoutMainWindow(window);
+            InvalidateRect(window, nullptr, TRUE);
+            break;
+        case WM_PAINT:
+            OnPaint(window);
+            break;
+        case WM_ERASEBKGND:
+            return OnEraseBackground(window, reinterpret_cast<HDC>(wParam));
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORSTATIC:
+            return PaintControlWhite(wParam);
+        case WM_COMMAND:
+            OnCommand(window, LOWORD(wParam));
+            break;
+        case WM_DESTROY:
+            OnDestroy();
+            break;
+        default:
+            break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
