@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# The whole windowed program under Wine: Tarnwick.exe starts with a prepared
+# config.xml, answers a real dig on UDP port 53 from a local record, is closed
+# through its main window and must exit with code 0, leaving the start, the
+# query and the stop in dns.log.
+set -uo pipefail
+
+build=$(cd "$1" && pwd)
+platform="$2"
+root=$(cd "$(dirname "$0")/../.." && pwd)
+
+if [ "$platform" != windows ]; then
+    echo "the windowed program exists only in the Windows build"
+    exit 0
+fi
+
+exe="$build/ui/Tarnwick.exe"
+driver="$build/tests/tarnwick_window_driver.exe"
+for file in "$exe" "$driver"; do
+    if [ ! -f "$file" ]; then
+        echo "FAIL: $file was not built"
+        exit 1
+    fi
+done
+
+export WINEPREFIX="$build/e2e-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+"$root/scripts/wine-prefix" "$WINEPREFIX"
+
+xvfb_pid=""
+program_pid=""
+cleanup() {
+    if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
+        kill "$program_pid" 2>/dev/null || true
+    fi
+    wineserver -k >/dev/null 2>&1 || true
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+}
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ]; then
+    display_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 50); do
+        [ -s "$display_file" ] && break
+        sleep 0.1
+    done
+    export DISPLAY=":$(cat "$display_file")"
+    rm -f "$display_file"
+fi
+
+# The program's data folder is the prefix user's local application data.
+user=$(whoami)
+data="$WINEPREFIX/drive_c/users/$user/AppData/Local/Tarnwick"
+mkdir -p "$data"
+rm -f "$data/dns.log"
+{
+    printf '<?xml version="1.0" encoding="utf-8"?>\n<config>\n  <forwarding>\n'
+    printf '    <dns1></dns1>\n    <dns2></dns2>\n    <dns3></dns3>\n  </forwarding>\n  <records>\n'
+    for i in $(seq 0 19); do
+        enabled=0 type=A name="" value="" ttl=60
+        if [ "$i" = 3 ]; then
+            enabled=1 name="e2e.tarnwick.test" value="192.0.2.77" ttl=321
+        fi
+        printf '    <record index="%s">\n      <enabled>%s</enabled>\n      <type>%s</type>\n' "$i" "$enabled" "$type"
+        printf '      <name>%s</name>\n      <value>%s</value>\n      <ttl>%s</ttl>\n    </record>\n' "$name" "$value" "$ttl"
+    done
+    printf '  </records>\n</config>\n'
+} >"$data/config.xml"
+
+# Another test may hold port 53 for a moment.
+for _ in $(seq 100); do
+    ss -Hlun 'sport = :53' | grep -q . || break
+    sleep 0.2
+done
+if ss -Hlun 'sport = :53' | grep -q .; then
+    echo "FAIL: UDP port 53 is held by another program:"
+    ss -Hlunp 'sport = :53'
+    exit 1
+fi
+
+log="$data/dns.log"
+wine "$exe" &
+program_pid=$!
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+if ! wine "$driver" wait 30000; then
+    fail "the main window did not appear"
+fi
+for _ in $(seq 100); do
+    grep -q "DNS server started on UDP/53" "$log" 2>/dev/null && break
+    sleep 0.1
+done
+grep -q "DNS server started on UDP/53" "$log" 2>/dev/null || fail "no start line in dns.log"
+
+answer=$(dig @127.0.0.1 -p 53 e2e.tarnwick.test A +tries=2 +timeout=2 +noall +answer 2>&1)
+echo "dig: $answer"
+if ! printf '%s\n' "$answer" | grep -Eq '^e2e\.tarnwick\.test\.[[:space:]]+321[[:space:]]+IN[[:space:]]+A[[:space:]]+192\.0\.2\.77$'; then
+    fail "dig did not get the local record"
+fi
+grep -q "Q from 127.0.0.1 name=e2e.tarnwick.test type=1" "$log" 2>/dev/null || fail "no query line in dns.log"
+
+wine "$driver" close 10000 || fail "the main window was gone before it was closed"
+exit_code=""
+for _ in $(seq 300); do
+    if ! kill -0 "$program_pid" 2>/dev/null; then
+        wait "$program_pid"
+        exit_code=$?
+        break
+    fi
+    sleep 0.1
+done
+if [ -z "$exit_code" ]; then
+    fail "Tarnwick.exe did not end within 30 s of closing its window"
+elif [ "$exit_code" != 0 ]; then
+    fail "Tarnwick.exe exited with code $exit_code"
+fi
+program_pid=""
+grep -q "DNS server stopped" "$log" 2>/dev/null || fail "no stop line in dns.log"
+
+echo "--- dns.log"
+cat "$log" 2>/dev/null
+if [ "$failures" -ne 0 ]; then
+    exit 1
+fi
+echo "program end to end: ok"
