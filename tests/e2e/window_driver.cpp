@@ -3,10 +3,14 @@
 //   tarnwick_window_driver wait [ms]        waits until the main window is shown
 //   tarnwick_window_driver press <id> [ms]  sends the main window a button command
 //   tarnwick_window_driver close [ms]       asks the main window to close
+//   tarnwick_window_driver rect [ms]        prints "x y width height" of the main window
+// A first argument "--desktop NAME" looks for the window on that desktop
+// (Wine's virtual desktop started with "explorer /desktop=NAME,...").
 // Exits 0 on success, 1 when the main window did not appear in time, 2 on bad
 // arguments.
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <cwctype>
 
@@ -35,9 +39,30 @@ bool ParseNumber(const wchar_t* text, unsigned long& number) {
     return *end == L'\0';
 }
 
+// The virtual desktop appears a moment after its explorer starts.
+bool EnterDesktop(const wchar_t* name, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        const HDESK desktop = OpenDesktopW(name, 0, FALSE, GENERIC_ALL);
+        if (desktop != nullptr) {
+            return SetThreadDesktop(desktop) != FALSE;
+        }
+        if (GetTickCount64() > deadline) {
+            return false;
+        }
+        Sleep(50);
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    const wchar_t* desktopName = nullptr;
+    if (argc >= 3 && std::wcscmp(argv[1], L"--desktop") == 0) {
+        desktopName = argv[2];
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 2) {
         return 2;
     }
@@ -51,6 +76,9 @@ int wmain(int argc, wchar_t** argv) {
     if (argc > timeoutArgument && !ParseNumber(argv[timeoutArgument], timeoutMs)) {
         return 2;
     }
+    if (desktopName != nullptr && !EnterDesktop(desktopName, timeoutMs)) {
+        return 1;
+    }
 
     const HWND window = FindMainWindow(timeoutMs);
     if (window == nullptr) {
@@ -61,6 +89,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (press) {
         PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+        return 0;
+    }
+    if (std::wcscmp(argv[1], L"rect") == 0) {
+        RECT frame{};
+        GetWindowRect(window, &frame);
+        std::printf("%ld %ld %ld %ld\n", frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top);
         return 0;
     }
     if (std::wcscmp(argv[1], L"close") == 0) {
