@@ -23,6 +23,18 @@ for file in "$exe" "$driver"; do
     fi
 done
 
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# A GUI program (no console window) that carries no resources at all.
+headers=$(x86_64-w64-mingw32-objdump -h -p "$exe")
+grep -Eq '^Subsystem[[:space:]]+00000002' <<<"$headers" || fail "Tarnwick.exe is not a GUI program"
+grep -Eq '^[[:space:]]+[0-9]+[[:space:]]+\.rsrc[[:space:]]' <<<"$headers" && fail "Tarnwick.exe has a resource section"
+grep -Eq 'Entry 2 0+ 0+ Resource Directory' <<<"$headers" || fail "Tarnwick.exe has resources"
+
 export WINEPREFIX="$build/e2e-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$root/scripts/wine-prefix" "$WINEPREFIX"
 
@@ -85,12 +97,6 @@ fi
 log="$data/dns.log"
 wine "$exe" &
 program_pid=$!
-
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
 
 if ! wine "$driver" wait 30000; then
     fail "the main window did not appear"
