@@ -480,14 +480,27 @@ TEST_F(MainWindowTest, ControlsAreColouredBlackOnWhite) {
     EXPECT_EQ(brush.lbColor, RGB(255, 255, 255));
 }
 
-TEST_F(MainWindowTest, FailedCreationLeavesNoServerRunning) {
-    // Simulates the program's way out when the window cannot be made after
-    // the server was already started.
+TEST_F(MainWindowTest, ShutdownWithoutAWindowJoinsAWorkerThatGaveUp) {
+    // The way out when the main window cannot be made: the server may have
+    // been started and its worker may have ended by itself, which StopServer
+    // alone does not join.
+    ui_test::PortHolder holder(port_);
+    ASSERT_TRUE(holder.bound()) << "port " << port_ << " is in use by someone else";
     StartServer();
-    ASSERT_TRUE(GetServerState().running.load());
+    ASSERT_TRUE(WaitUntil([] { return !GetServerState().running.load(); }));
+    ASSERT_TRUE(GetServerState().worker.joinable());
     StopServerAndJoinWorker();
     EXPECT_FALSE(GetServerState().running.load());
     EXPECT_FALSE(GetServerState().worker.joinable());
+
+    holder.Release();
+    StartServer();
+    ASSERT_TRUE(GetServerState().running.load());
+    ASSERT_TRUE(WaitUntil([&] { return LogHas("DNS server started on UDP/53"); }));
+    StopServerAndJoinWorker();
+    EXPECT_FALSE(GetServerState().running.load());
+    EXPECT_FALSE(GetServerState().worker.joinable());
+    EXPECT_TRUE(LogHas("DNS server stopped"));
 }
 
 }  // namespace
