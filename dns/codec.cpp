@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "dns/ipv4_text.h"
 
@@ -121,9 +122,7 @@ bool DecodeName(const uint8_t* message, size_t length, size_t& offset, std::stri
     }
     bool jumped = false;
     size_t returnPosition = 0;
-    // The walk from any offset is fixed by the bytes, so reaching the same
-    // target twice would repeat forever: a second visit is exactly a loop, and
-    // a name that ends is never refused.
+    // A walk that ends never lands on one offset twice, so a repeated jump target is exactly a loop.
     JumpTargets targets;
     targets.messageLength = length;
     while (true) {

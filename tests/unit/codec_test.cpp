@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -49,8 +50,9 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 }
 
 Bytes Label(const std::string& text) {
-    Bytes out{static_cast<uint8_t>(text.size())};
-    out.insert(out.end(), text.begin(), text.end());
+    Bytes out(text.size() + 1);
+    out[0] = static_cast<uint8_t>(text.size());
+    std::copy(text.begin(), text.end(), out.begin() + 1);
     return out;
 }
 
@@ -372,6 +374,28 @@ TEST(DnsCodecQuestion, LabelLengthsUpTo191AreLengths) {
     }
 }
 
+TEST(DnsCodecQuestion, NamesLongerThan255BytesDecodeWhole) {
+    // 31 labels of 63 bytes: a 1,983-byte name in a 2,001-byte datagram.
+    Bytes query = Header(1, 1, 0, 0);
+    std::string expected;
+    for (int i = 0; i < 31; ++i) {
+        const std::string label(63, static_cast<char>('a' + i % 26));
+        query = Concat({query, Label(label)});
+        expected += (i == 0 ? "" : ".") + label;
+    }
+    query = Concat({query, {0x00}, TypeAndClass(15, 1)});
+    DnsQuestion question;
+    ASSERT_TRUE(ParseQuestion(query.data(), query.size(), question));
+    EXPECT_EQ(question.name, expected);
+    Bytes response;
+    ASSERT_TRUE(Answer(query, Record(15, "", "", 60), response));
+    // The question is written back as it came; the exchange repeats it after "mail".
+    EXPECT_TRUE(
+        SameBytes(Bytes(response.begin(), response.begin() + static_cast<std::ptrdiff_t>(query.size())),
+                  Concat({{0x01, 0x01, 0x80, 0x80, 0, 1, 0, 1, 0, 0, 0, 0}, Bytes(query.begin() + 12, query.end())})));
+    EXPECT_EQ(response.size(), query.size() + 12 + 2 + 5 + (query.size() - 16));
+}
+
 // A good query and the ways of breaking it. Each broken datagram is the good
 // one edited, so the case says what it breaks.
 Bytes GoodQuery() {
@@ -488,37 +512,89 @@ TEST(DnsCodecEncodeName, WireForms) {
     }
 }
 
-// The longest loop-free chain of pointers that fits a 2,048-byte datagram:
-// every even offset but the last few holds a pointer to the next, from the
-// question at 12 round the whole message, ending in the label "end".
+// A loop-free chain of pointers filling a 2,048-byte datagram, from the
+// question at 12 to the label "end". Most pointers sit side by side (2 bytes
+// each), but pointers may also overlap: the second byte of a pointer at a can
+// be the first byte of one at a + 1 when a's target ends in 0xc0..0xc7. Using
+// that, the chain holds more pointers than the datagram has byte pairs, so a
+// limit of length / 2 jumps would refuse a valid name.
 struct PointerChain {
     Bytes datagram;
     std::vector<size_t> pointers;  // in the order they are followed
+    size_t end = 0;                // where the label "end" sits
 };
 
 PointerChain LongestChain() {
+    constexpr size_t kSize = 2048;
+    constexpr size_t kPairsPerBlock = 4;
     PointerChain chain;
-    chain.datagram.assign(2048, 0x00);
-    const size_t lastPointer = 2040;
-    chain.pointers.push_back(12);
-    for (size_t offset = 0; offset <= lastPointer; offset += 2) {
-        if (offset != 12)
-            chain.pointers.push_back(offset);
+    chain.datagram.assign(kSize, 0x00);
+
+    // Each 256-byte block u has four pointers at u:c0, u:c2, u:c4, u:c6 (the
+    // overlapping pointers' targets) and, just before them, four overlapping
+    // pairs of 3 bytes. Everything else holds side-by-side pointers, sorted by
+    // block, and the last 5 bytes hold "end".
+    std::vector<size_t> targets, pairs;
+    std::vector<std::vector<size_t>> singlesByBlock(kSize / 256);
+    chain.end = kSize - 5;
+    size_t freeStart = 0;
+    for (size_t block = 0; block <= kSize / 256; ++block) {
+        const size_t zone = block * 256 + 0xc0;
+        const size_t freeEnd = block < kSize / 256 ? zone - 3 * kPairsPerBlock : chain.end;
+        for (size_t at = freeStart; at + 2 <= freeEnd; at += 2) {
+            if (at != 12)
+                singlesByBlock[at / 256].push_back(at);
+        }
+        if (block == kSize / 256)
+            break;
+        for (size_t k = 0; k < kPairsPerBlock; ++k) {
+            pairs.push_back(freeEnd + 3 * k);
+            targets.push_back(zone + 2 * k);
+        }
+        freeStart = zone + 8;
     }
-    const size_t tail = lastPointer + 2;
+
+    // Pair i: its first pointer jumps to target i, which jumps to the pair's
+    // second pointer, whose high byte is fixed by target i's low byte, so it
+    // must go on to a pointer in block (target i & 0xff) - 0xc0.
+    std::vector<size_t> next(singlesByBlock.size(), 0);
+    chain.pointers.push_back(12);
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        const size_t block = (targets[i] & 0xff) - 0xc0;
+        chain.pointers.insert(chain.pointers.end(), {pairs[i], targets[i], pairs[i] + 1});
+        chain.pointers.push_back(singlesByBlock[block][next[block]++]);
+    }
+    for (size_t block = 0; block < singlesByBlock.size(); ++block) {
+        for (size_t i = next[block]; i < singlesByBlock[block].size(); ++i) {
+            chain.pointers.push_back(singlesByBlock[block][i]);
+        }
+    }
+
+    // Write every pointer; a byte written twice must agree, or the layout is wrong.
+    std::vector<bool> written(kSize, false);
+    auto put = [&](size_t at, uint8_t value) {
+        if (written[at] && chain.datagram[at] != value) {
+            ADD_FAILURE() << "pointer bytes disagree at " << at;
+        }
+        written[at] = true;
+        chain.datagram[at] = value;
+    };
     for (size_t i = 0; i < chain.pointers.size(); ++i) {
-        const size_t target = i + 1 < chain.pointers.size() ? chain.pointers[i + 1] : tail;
-        chain.datagram[chain.pointers[i]] = static_cast<uint8_t>(0xc0 | (target >> 8));
-        chain.datagram[chain.pointers[i] + 1] = static_cast<uint8_t>(target & 0xff);
+        const size_t target = i + 1 < chain.pointers.size() ? chain.pointers[i + 1] : chain.end;
+        put(chain.pointers[i], static_cast<uint8_t>(0xc0 | (target >> 8)));
+        put(chain.pointers[i] + 1, static_cast<uint8_t>(target & 0xff));
     }
     const Bytes end = Concat({Label("end"), {0x00}});
-    std::copy(end.begin(), end.end(), chain.datagram.begin() + tail);
+    for (size_t i = 0; i < end.size(); ++i) put(chain.end + i, end[i]);
     return chain;
 }
 
 TEST(DnsCodecPointerLoops, LongestChainInAFullDatagramDecodes) {
     const PointerChain chain = LongestChain();
-    ASSERT_EQ(chain.pointers.size(), 1021u);
+    ASSERT_GT(chain.pointers.size(), chain.datagram.size() / 2);
+    std::vector<size_t> sorted = chain.pointers;
+    std::sort(sorted.begin(), sorted.end());
+    ASSERT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << "a pointer is used twice";
     size_t offset = 12;
     std::string name;
     ASSERT_TRUE(DecodeName(chain.datagram.data(), chain.datagram.size(), offset, name));
