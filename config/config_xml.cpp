@@ -80,6 +80,16 @@ uint32_t ReadTtl(std::string_view text) {
     return ttl == 0 ? kDefaultTtl : ttl;
 }
 
+// Built by appending: GCC 12 at -O3 warns falsely on "<" + std::string.
+std::string Joined(std::string_view a, std::string_view b, std::string_view c = {}) {
+    std::string out;
+    out.reserve(a.size() + b.size() + c.size());
+    out.append(a);
+    out.append(b);
+    out.append(c);
+    return out;
+}
+
 std::string WithoutTrailingDots(std::string text) {
     while (!text.empty() && text.back() == '.') text.pop_back();
     return text;
@@ -156,8 +166,8 @@ std::string XmlUnescape(std::string_view text) {
 }
 
 bool FindElementText(std::string_view text, std::string_view tag, std::string& result) {
-    const std::string opening = "<" + std::string(tag) + ">";
-    const std::string closing = "</" + std::string(tag) + ">";
+    const std::string opening = Joined("<", tag, ">");
+    const std::string closing = Joined("</", tag, ">");
     const size_t open = text.find(opening);
     if (open == std::string_view::npos) {
         return false;
@@ -172,8 +182,8 @@ bool FindElementText(std::string_view text, std::string_view tag, std::string& r
 }
 
 std::vector<std::string> FindElements(std::string_view text, std::string_view tag) {
-    const std::string openerPrefix = "<" + std::string(tag);
-    const std::string closing = "</" + std::string(tag) + ">";
+    const std::string openerPrefix = Joined("<", tag);
+    const std::string closing = Joined("</", tag, ">");
     std::vector<std::string> elements;
     size_t position = 0;
     for (;;) {
@@ -197,7 +207,7 @@ std::vector<std::string> FindElements(std::string_view text, std::string_view ta
 }
 
 bool FindAttribute(std::string_view text, std::string_view name, std::string& result) {
-    const std::string key = std::string(name) + "=\"";
+    const std::string key = Joined(name, "=\"");
     const size_t keyAt = text.find(key);
     if (keyAt == std::string_view::npos) {
         return false;
@@ -224,7 +234,7 @@ std::string BuildConfigXml(const ServerConfig& config) {
     AppendLine(out, 2, "<records>");
     for (size_t slot = 0; slot < config.records.size(); ++slot) {
         const DnsRecord& record = config.records[slot];
-        AppendLine(out, 4, "<record index=\"" + std::to_string(slot) + "\">");
+        AppendLine(out, 4, Joined("<record index=\"", std::to_string(slot), "\">"));
         AppendElementLine(out, 6, "enabled", record.enabled ? "1" : "0");
         // Every code but 1 is written as MX; only A and MX exist in the format.
         AppendElementLine(out, 6, "type", record.type == 1 ? "A" : "MX");
