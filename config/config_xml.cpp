@@ -124,16 +124,25 @@ std::string XmlEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
-        bool replaced = false;
-        for (const Entity& entity : kEntities) {
-            if (c == entity.character) {
-                out.append(entity.text);
-                replaced = true;
+        switch (c) {
+            case '&':
+                out.append("&amp;");
                 break;
-            }
-        }
-        if (!replaced) {
-            out.push_back(c);
+            case '<':
+                out.append("&lt;");
+                break;
+            case '>':
+                out.append("&gt;");
+                break;
+            case '"':
+                out.append("&quot;");
+                break;
+            case '\'':
+                out.append("&apos;");
+                break;
+            default:
+                out.push_back(c);
+                break;
         }
     }
     return out;
