@@ -6,9 +6,6 @@
 #include <string>
 #include <thread>
 
-#include "config/config_storage.h"
-#include "config/data_folder.h"
-#include "core/file_io.h"
 #include "core/server_state.h"
 #include "dns/server.h"
 #include "log/event_log.h"
@@ -43,12 +40,6 @@ LRESULT CALLBACK ForwardingWindowProc(HWND window, UINT message, WPARAM wParam, 
 LRESULT CALLBACK LogWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return ToolWindowStandIn(kLogWindow, window, message, wParam, lParam);
 }
-
-std::wstring ConfigFilePath() {
-    return DataFolderPath() + kPathSeparator + L"config.xml";
-}
-
-void LoadConfigAtStartup() {}
 
 void SetRefreshServerControlsHook(void (*hook)()) {
     refreshHook = hook;
