@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/server_state.h"
+
+// IPv4 UDP sockets over Winsock or BSD sockets. Handles are SocketHandle values
+// (kInvalidSocket when none); error codes are Winsock codes on Windows and
+// errno values elsewhere.
+
+// An IPv4 address and port, both as plain host values.
+struct UdpEndpoint {
+    uint8_t address[4] = {0, 0, 0, 0};
+    uint16_t port = 0;
+};
+
+// Winsock 2.2 start-up and its matching clean-up (no-ops on POSIX).
+bool StartSocketLayer();
+void StopSocketLayer();
+
+// Starts minus clean-ups so far; lets tests see that every start was undone.
+int SocketLayerReferences();
+
+SocketHandle OpenUdpSocket();
+bool BindUdpSocket(SocketHandle socket, const UdpEndpoint& local);
+// Fixes the peer: sends go there, and datagrams from anywhere else are dropped
+// by the system before a receive can see them.
+bool ConnectUdpSocket(SocketHandle socket, const UdpEndpoint& peer);
+bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds);
+// The local address and port the system gave the socket.
+bool LocalEndpoint(SocketHandle socket, UdpEndpoint& local);
+
+// Receives one datagram. Returns its length, or -1 on an error, a time-out, a
+// socket closed by CloseUdpSocket, or a datagram longer than capacity (which
+// is dropped whole on every platform).
+int ReceiveFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, UdpEndpoint& from);
+int Receive(SocketHandle socket, uint8_t* buffer, size_t capacity);
+
+// Sends one datagram; returns the bytes sent or -1.
+int SendTo(SocketHandle socket, const uint8_t* data, size_t length, const UdpEndpoint& to);
+int Send(SocketHandle socket, const uint8_t* data, size_t length);
+
+// Closes the socket and wakes any thread blocked in a receive on it.
+void CloseUdpSocket(SocketHandle socket);
+
+// The error code of the calling thread's last failed socket call.
+int LastSocketError();
