@@ -24,22 +24,18 @@ int SocketLayerReferences();
 
 SocketHandle OpenUdpSocket();
 bool BindUdpSocket(SocketHandle socket, const UdpEndpoint& local);
-// Fixes the peer: sends go there, and datagrams from anywhere else are dropped
-// by the system before a receive can see them.
-bool ConnectUdpSocket(SocketHandle socket, const UdpEndpoint& peer);
 bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds);
 // The local address and port the system gave the socket.
 bool LocalEndpoint(SocketHandle socket, UdpEndpoint& local);
 
 // Receives one datagram. Returns its length, or -1 on an error, a time-out, a
 // socket closed by CloseUdpSocket, or a datagram longer than capacity (which
-// is dropped whole on every platform).
+// is dropped whole on every platform). from is the sender, or 0.0.0.0:0 when
+// the system named none.
 int ReceiveFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, UdpEndpoint& from);
-int Receive(SocketHandle socket, uint8_t* buffer, size_t capacity);
 
 // Sends one datagram; returns the bytes sent or -1.
 int SendTo(SocketHandle socket, const uint8_t* data, size_t length, const UdpEndpoint& to);
-int Send(SocketHandle socket, const uint8_t* data, size_t length);
 
 // Closes the socket and wakes any thread blocked in a receive on it.
 void CloseUdpSocket(SocketHandle socket);

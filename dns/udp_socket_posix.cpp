@@ -69,11 +69,6 @@ bool BindUdpSocket(SocketHandle socket, const UdpEndpoint& local) {
     return ::bind(Descriptor(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
-bool ConnectUdpSocket(SocketHandle socket, const UdpEndpoint& peer) {
-    const sockaddr_in address = ToSockaddr(peer);
-    return ::connect(Descriptor(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-}
-
 bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds) {
     timeval timeout{};
     timeout.tv_sec = static_cast<time_t>(milliseconds / 1000);
@@ -100,19 +95,10 @@ int ReceiveFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, UdpEndpoi
     return CheckedLength(received, capacity);
 }
 
-int Receive(SocketHandle socket, uint8_t* buffer, size_t capacity) {
-    return CheckedLength(::recv(Descriptor(socket), buffer, capacity, MSG_TRUNC), capacity);
-}
-
 int SendTo(SocketHandle socket, const uint8_t* data, size_t length, const UdpEndpoint& to) {
     const sockaddr_in address = ToSockaddr(to);
     const ssize_t sent =
         ::sendto(Descriptor(socket), data, length, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    return sent < 0 ? -1 : static_cast<int>(sent);
-}
-
-int Send(SocketHandle socket, const uint8_t* data, size_t length) {
-    const ssize_t sent = ::send(Descriptor(socket), data, length, 0);
     return sent < 0 ? -1 : static_cast<int>(sent);
 }
 

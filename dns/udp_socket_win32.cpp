@@ -61,11 +61,6 @@ bool BindUdpSocket(SocketHandle socket, const UdpEndpoint& local) {
     return ::bind(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
-bool ConnectUdpSocket(SocketHandle socket, const UdpEndpoint& peer) {
-    const sockaddr_in address = ToSockaddr(peer);
-    return ::connect(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-}
-
 bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds) {
     // Winsock takes the time-out as a DWORD of milliseconds.
     const DWORD timeout = milliseconds;
@@ -93,20 +88,10 @@ int ReceiveFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, UdpEndpoi
     return received < 0 ? -1 : received;
 }
 
-int Receive(SocketHandle socket, uint8_t* buffer, size_t capacity) {
-    const int received = ::recv(Native(socket), reinterpret_cast<char*>(buffer), ClampLength(capacity), 0);
-    return received < 0 ? -1 : received;
-}
-
 int SendTo(SocketHandle socket, const uint8_t* data, size_t length, const UdpEndpoint& to) {
     const sockaddr_in address = ToSockaddr(to);
     const int sent = ::sendto(Native(socket), reinterpret_cast<const char*>(data), ClampLength(length), 0,
                               reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    return sent < 0 ? -1 : sent;
-}
-
-int Send(SocketHandle socket, const uint8_t* data, size_t length) {
-    const int sent = ::send(Native(socket), reinterpret_cast<const char*>(data), ClampLength(length), 0);
     return sent < 0 ? -1 : sent;
 }
 

@@ -197,9 +197,9 @@ TEST_F(DnsServer, StopWhileIdleReturnsAndLogs) {
 TEST_F(DnsServer, StopDuringForwardingWaitsForTheAttemptThenSendsNothing) {
     ServerState& state = GetServerState();
     ServerConfig config;
-    config.forwarding.dns1 = "127.0.0.2";
+    config.forwarding.dns1 = "127.0.0.1";
     ReplaceConfig(config);
-    Peer upstream(Endpoint(127, 0, 0, 2, dns_peer::kUpstreamPort));
+    Peer upstream(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
     ASSERT_TRUE(upstream.bound());
     for (const bool upstreamAnswersLate : {false, true}) {
         StartAndWaitUntilBound();
