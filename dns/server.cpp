@@ -147,9 +147,16 @@ void StopServer() {
         return;
     }
     state.running.store(false);
-    CloseListeningSocket(state);
+    // Taking the handle out first means the worker's own end finds nothing
+    // to close; on POSIX the descriptor is closed only after the worker has
+    // been joined, since the worker may still be using it until then.
+    const SocketHandle socket = state.socket.exchange(kInvalidSocket);
+    const bool closed = socket != kInvalidSocket && InterruptUdpSocket(socket);
     if (state.worker.joinable()) {
         state.worker.join();
+    }
+    if (socket != kInvalidSocket && !closed) {
+        CloseUdpSocket(socket);
     }
     StopSocketLayer();
     RefreshServerControls();

@@ -37,8 +37,15 @@ int ReceiveFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, UdpEndpoi
 // Sends one datagram; returns the bytes sent or -1.
 int SendTo(SocketHandle socket, const uint8_t* data, size_t length, const UdpEndpoint& to);
 
-// Closes the socket and wakes any thread blocked in a receive on it.
 void CloseUdpSocket(SocketHandle socket);
+
+// Ends a receive that another thread is blocked in on the socket, and every
+// later one. True when that closed the socket as well (Winsock, where closing
+// is what wakes the receiver); false when the socket is still open and must be
+// closed with CloseUdpSocket once the receiving thread has let go of it
+// (POSIX, where close() does not wake it and would free the descriptor number
+// while that thread still uses it).
+bool InterruptUdpSocket(SocketHandle socket);
 
 // The error code of the calling thread's last failed socket call.
 int LastSocketError();

@@ -97,17 +97,21 @@ int ReceiveFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, UdpEndpoi
 
 int SendTo(SocketHandle socket, const uint8_t* data, size_t length, const UdpEndpoint& to) {
     const sockaddr_in address = ToSockaddr(to);
-    const ssize_t sent =
-        ::sendto(Descriptor(socket), data, length, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const ssize_t sent = ::sendto(Descriptor(socket), data, length, MSG_NOSIGNAL,
+                                  reinterpret_cast<const sockaddr*>(&address), sizeof address);
     return sent < 0 ? -1 : static_cast<int>(sent);
 }
 
 void CloseUdpSocket(SocketHandle socket) {
-    // close() alone leaves a thread blocked in recvfrom asleep on Linux;
-    // shutdown() wakes it (its receive returns at once), even on an
-    // unconnected datagram socket where the call itself reports ENOTCONN.
-    ::shutdown(Descriptor(socket), SHUT_RDWR);
     ::close(Descriptor(socket));
+}
+
+bool InterruptUdpSocket(SocketHandle socket) {
+    // Wakes a thread blocked in recvfrom, whose call then returns 0, and
+    // makes later receives return at once, even on an unconnected datagram
+    // socket where the call itself reports ENOTCONN.
+    ::shutdown(Descriptor(socket), SHUT_RDWR);
+    return false;
 }
 
 int LastSocketError() {

@@ -96,8 +96,14 @@ int SendTo(SocketHandle socket, const uint8_t* data, size_t length, const UdpEnd
 }
 
 void CloseUdpSocket(SocketHandle socket) {
-    // closesocket wakes a thread blocked in recvfrom on the same socket.
     ::closesocket(Native(socket));
+}
+
+bool InterruptUdpSocket(SocketHandle socket) {
+    // closesocket is the documented way to end a blocking recvfrom that
+    // another thread is in; shutdown does not wake it on a datagram socket.
+    ::closesocket(Native(socket));
+    return true;
 }
 
 int LastSocketError() {
