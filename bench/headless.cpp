@@ -1,6 +1,7 @@
-// Runs the DNS service without any window: seeds the live configuration from
-// the command line, starts the server and stops it again when standard input
-// closes or SIGTERM/SIGINT arrives.
+// Runs the DNS service without any window: takes the configuration from the
+// command line, or from config.xml in the data folder when no record and no
+// forwarder is given, starts the server and stops it again when standard
+// input closes or SIGTERM/SIGINT arrives.
 //
 //   tarnwick_headless [--listen-port N] [--upstream-port N]
 //                     [--forwarders DNS1,DNS2,DNS3] [--record A|MX,NAME,VALUE,TTL]...
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "config/config_storage.h"
 #include "config/data_folder.h"
 #include "core/server_state.h"
 #include "dns/server.h"
@@ -56,7 +58,12 @@ bool ParsePort(const char* text, uint16_t& port) {
     return true;
 }
 
-bool ParseArguments(int argc, char** argv, ServerConfig& config, uint16_t& listenPort, uint16_t& upstreamPort) {
+bool ParseArguments(int argc,
+                    char** argv,
+                    ServerConfig& config,
+                    bool& configGiven,
+                    uint16_t& listenPort,
+                    uint16_t& upstreamPort) {
     size_t nextSlot = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
@@ -71,10 +78,12 @@ bool ParseArguments(int argc, char** argv, ServerConfig& config, uint16_t& liste
             if (!ParsePort(value, upstreamPort))
                 return false;
         } else if (option == "--forwarders") {
+            configGiven = true;
             std::vector<std::string> servers = SplitCommas(value);
             servers.resize(3);
             config.forwarding = {servers[0], servers[1], servers[2]};
         } else if (option == "--record") {
+            configGiven = true;
             const std::vector<std::string> fields = SplitCommas(value);
             if (fields.size() != 4 || (fields[0] != "A" && fields[0] != "MX") || nextSlot >= kRecordSlotCount) {
                 return false;
@@ -98,16 +107,19 @@ bool ParseArguments(int argc, char** argv, ServerConfig& config, uint16_t& liste
 
 int main(int argc, char** argv) {
     ServerConfig config;
+    bool configGiven = false;
     uint16_t listenPort = 0;
     uint16_t upstreamPort = 0;
-    if (!ParseArguments(argc, argv, config, listenPort, upstreamPort)) {
+    if (!ParseArguments(argc, argv, config, configGiven, listenPort, upstreamPort)) {
         std::fprintf(stderr, "usage: see the comment at the top of bench/headless.cpp\n");
         return 1;
     }
     ServerState& state = GetServerState();
-    {
+    if (configGiven) {
         std::lock_guard<std::mutex> hold(state.stateLock);
         state.config = config;
+    } else {
+        LoadConfigAtStartup();
     }
     SetServerPortsForTesting(listenPort, upstreamPort);
     std::signal(SIGTERM, OnStopSignal);

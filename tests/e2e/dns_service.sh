@@ -181,6 +181,32 @@ check "waited for the silent one first (>= 1400 ms)" yes "$([ "${query_ms:-0}" -
 check "the silent upstream got the query" "1" "$(cat "$work/silent.count")"
 stop_server
 
+echo "--- configuration read from config.xml in the data folder"
+mkdir -p "$work/data/Tarnwick"
+cat >"$work/data/Tarnwick/config.xml" <<'XML'
+<?xml version="1.0" encoding="utf-8"?>
+<config>
+  <forwarding>
+    <dns1>127.0.0.2</dns1>
+    <dns2></dns2>
+    <dns3></dns3>
+  </forwarding>
+  <records>
+    <record index="4">
+      <enabled>1</enabled>
+      <type>A</type>
+      <name>fromfile.example</name>
+      <value>10.9.8.7</value>
+      <ttl>60</ttl>
+    </record>
+  </records>
+</config>
+XML
+start_server --listen-port $listen_port --upstream-port $upstream_port || { echo "FAIL: no start"; exit 1; }
+check "record from config.xml answered" "10.9.8.7" "$(ask $listen_port +short fromfile.example A)"
+check "forwarder from config.xml used" "192.0.2.7" "$(ask $listen_port +short up.example A)"
+stop_server
+
 echo "--- a port held by another socket"
 python3 - $listen_port <<'PY' &
 import socket, sys, time
