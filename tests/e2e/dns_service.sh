@@ -208,15 +208,19 @@ check "forwarder from config.xml used" "192.0.2.7" "$(ask $listen_port +short up
 stop_server
 
 echo "--- a port held by another socket"
-python3 - $listen_port <<'PY' &
+python3 - $listen_port "$work/holder.ready" <<'PY' &
 import socket, sys, time
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 s.bind(("0.0.0.0", int(sys.argv[1])))
+open(sys.argv[2], "w").write("bound")
 time.sleep(60)
 PY
 holder=$!
 background_pids+=($holder)
-sleep 0.5
+for _ in $(seq 100); do
+    [ -s "$work/holder.ready" ] && break
+    sleep 0.05
+done
 before_started=$(count_log "DNS server started on UDP/53")
 start_server --listen-port $listen_port
 check "bind failure ends the server" 2 "$?"
