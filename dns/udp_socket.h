@@ -28,10 +28,11 @@ bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds);
 // The local address and port the system gave the socket.
 bool LocalEndpoint(SocketHandle socket, UdpEndpoint& local);
 
-// Receives one datagram. Returns its length, or -1 on an error, a time-out, a
-// socket closed by CloseUdpSocket, or a datagram longer than capacity (which
-// is dropped whole on every platform). from is the sender, or 0.0.0.0:0 when
-// the system named none.
+// Receives one datagram. Returns its length (0 for an empty one, and on POSIX
+// for every receive after InterruptUdpSocket), or -1 on an error, a time-out,
+// a socket closed under the call, or a datagram longer than capacity (which is
+// dropped whole on every platform). from is the sender, or 0.0.0.0:0 when the
+// system named none.
 int ReceiveFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, UdpEndpoint& from);
 
 // Sends one datagram; returns the bytes sent or -1.
