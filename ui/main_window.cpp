@@ -256,10 +256,7 @@ void StopServerAndJoinWorker() {
     // A worker that could not bind its socket has ended by itself and left
     // the run state at stopped, so StopServer does not join it; it must not
     // outlive the window thread.
-    ServerState& state = GetServerState();
-    if (state.worker.joinable()) {
-        state.worker.join();
-    }
+    JoinFinishedWorker();
 }
 
 void ReportMainWindowFailure() {
