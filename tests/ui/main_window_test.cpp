@@ -59,10 +59,7 @@ class MainWindowTest : public ::testing::Test {
         }
         DrainQuit();
         StopServer();
-        ServerState& state = GetServerState();
-        if (state.worker.joinable()) {
-            state.worker.join();
-        }
+        JoinFinishedWorker();
         SetServerPortsForTesting(0, 0);
     }
 
