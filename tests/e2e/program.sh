@@ -60,7 +60,8 @@ if [ -z "${DISPLAY:-}" ]; then
         [ -s "$display_file" ] && break
         sleep 0.1
     done
-    export DISPLAY=":$(cat "$display_file")"
+    DISPLAY=":$(cat "$display_file")"
+    export DISPLAY
     rm -f "$display_file"
 fi
 
