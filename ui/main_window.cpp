@@ -261,6 +261,10 @@ void StopServerAndJoinWorker() {
 
 void ReportMainWindowFailure() {
     StopServerAndJoinWorker();
+    // A window that was destroyed during its own creation has already posted
+    // the quit message, which would end the message box at once.
+    MSG quit;
+    PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     MessageBoxW(nullptr, L"The main window could not be created.", L"Tarnwick", MB_OK | MB_ICONERROR);
 }
 

@@ -500,4 +500,53 @@ TEST_F(MainWindowTest, ShutdownWithoutAWindowJoinsAWorkerThatGaveUp) {
     EXPECT_TRUE(LogHas("DNS server stopped"));
 }
 
+// What the failure report showed, read from inside its modal loop.
+struct ReportedBox {
+    bool seen = false;
+    std::wstring caption;
+    std::wstring text;
+};
+ReportedBox reportedBox;
+
+void CALLBACK AnswerMessageBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM) -> BOOL {
+            if (ClassName(window) != L"#32770" || !IsWindowVisible(window)) {
+                return TRUE;
+            }
+            reportedBox.seen = true;
+            reportedBox.caption = WindowText(window);
+            wchar_t text[512] = {};
+            GetDlgItemTextW(window, 0xFFFF, text, 512);
+            reportedBox.text = text;
+            PostMessageW(window, WM_COMMAND, IDOK, 0);
+            return FALSE;
+        },
+        0);
+    if (reportedBox.seen) {
+        KillTimer(nullptr, timer);
+    }
+}
+
+TEST_F(MainWindowTest, FailureReportIsShownEvenWithAQuitPending) {
+    // A main window destroyed while it was being created has posted the quit
+    // message and stopped the server already; the report must still stay up
+    // until the user answers it.
+    StartServer();
+    ASSERT_TRUE(WaitUntil([&] { return LogHas("DNS server started on UDP/53"); }));
+    PostQuitMessage(0);
+    reportedBox = ReportedBox{};
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerMessageBox);
+    ASSERT_NE(timer, 0u);
+    ReportMainWindowFailure();
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(reportedBox.seen);
+    EXPECT_EQ(reportedBox.caption, L"Tarnwick");
+    EXPECT_EQ(reportedBox.text, L"The main window could not be created.");
+    EXPECT_FALSE(GetServerState().running.load());
+    EXPECT_FALSE(GetServerState().worker.joinable());
+    EXPECT_TRUE(LogHas("DNS server stopped"));
+}
+
 }  // namespace
