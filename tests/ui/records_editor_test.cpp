@@ -1,3 +1,5 @@
+#include <thread>
+
 #include "tool_window_support.h"
 
 namespace {
@@ -322,6 +324,64 @@ TEST(RecordsTtl, FollowsTheRuntimeParser) {
     EXPECT_EQ(TtlFromText(L"4294967296"), 4294967295u);
     EXPECT_EQ(TtlFromText(L"0x10"), 60u);
     EXPECT_EQ(TtlFromText(L"007"), 7u);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace tool_test;
+
+WNDPROC originalEditProc = nullptr;
+int updatesSeen = 0;
+int updatesWithoutLock = 0;
+
+// Sees each update of a subclassed row control and checks that the state
+// lock is held (by this thread, inside the fill) at that moment.
+LRESULT CALLBACK WatchLock(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETTEXT || message == BM_SETCHECK) {
+        ++updatesSeen;
+        // Asked from another thread: trying a mutex that this thread holds
+        // is not allowed.
+        bool free = false;
+        std::thread probe([&free] {
+            std::mutex& lock = GetServerState().stateLock;
+            free = lock.try_lock();
+            if (free) {
+                lock.unlock();
+            }
+        });
+        probe.join();
+        updatesWithoutLock += free ? 1 : 0;
+    }
+    return CallWindowProcW(originalEditProc, control, message, wParam, lParam);
+}
+
+TEST_F(RecordsEditor, FillHoldsTheStateLockForTheWholePass) {
+    OpenToolWindow(kRecordsEditorWindow);
+    // The first and the last control that a fill pass updates.
+    HWND first = RecordRows()[0].enabled;
+    HWND last = RecordRows()[kRecordSlotCount - 1].ttl;
+    WNDPROC buttonProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(first, GWLP_WNDPROC));
+    originalEditProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(last, GWLP_WNDPROC));
+    SetWindowLongPtrW(last, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchLock));
+    updatesSeen = 0;
+    updatesWithoutLock = 0;
+    FillRecordRows();
+    EXPECT_EQ(updatesSeen, 1);
+    EXPECT_EQ(updatesWithoutLock, 0);
+    SetWindowLongPtrW(last, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(originalEditProc));
+
+    originalEditProc = buttonProc;
+    SetWindowLongPtrW(first, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchLock));
+    updatesSeen = 0;
+    FillRecordRows();
+    EXPECT_EQ(updatesSeen, 1);
+    EXPECT_EQ(updatesWithoutLock, 0);
+    SetWindowLongPtrW(first, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(buttonProc));
+    // And the lock is free again afterwards.
+    ASSERT_TRUE(GetServerState().stateLock.try_lock());
+    GetServerState().stateLock.unlock();
 }
 
 }  // namespace

@@ -154,6 +154,8 @@ inline std::string ReadBytes(const std::filesystem::path& path) {
 inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
+    out.close();
+    ASSERT_TRUE(out.good()) << "could not write " << path.string();
 }
 
 inline ServerConfig LiveConfig() {
@@ -215,6 +217,8 @@ class ToolWindowTest : public ::testing::Test {
         static HWND owner = CreateOwner();
         ASSERT_NE(owner, nullptr);
         Ui().mainWindow = owner;
+        DataFolderPath();  // creates the folder, as the program's start-up does
+        ASSERT_TRUE(std::filesystem::is_directory(data_.folder()));
         SetLiveConfig(ServerConfig{});
         Recorded() = DialogRecord{};
         savedDialogs_ = ToolDialogs();
