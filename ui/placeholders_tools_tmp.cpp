@@ -11,6 +11,7 @@
 #include "config/config_storage.h"
 #include "config/config_xml.h"
 #include "config/data_folder.h"
+#include "core/file_io.h"
 #include "core/server_state.h"
 #include "ui/ui_shared.h"
 
@@ -220,7 +221,12 @@ void ApplyConfigXml(const std::string& text) {
     state.config = parsed;
 }
 
-void LoadConfigAtStartup() {}
+void LoadConfigAtStartup() {
+    std::string text;
+    if (ReadWholeFile(ConfigFilePath(), text)) {
+        ApplyConfigXml(text);
+    }
+}
 
 bool SaveConfig() {
     ServerState& state = GetServerState();
