@@ -315,3 +315,69 @@ TEST(ReadFileText, ReturnsRawBytesOrNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fills the platform's file dialog from inside its own modal loop: a thread
+// timer finds the dialog, types the name into its file name box and presses
+// OK (or Cancel when no name is set).
+std::wstring dialogInput;
+bool dialogSeen = false;
+
+BOOL CALLBACK FindFileDialog(HWND window, LPARAM found) {
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (IsWindowVisible(window) && std::wstring(className) == L"#32770") {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK AnswerFileDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindFileDialog, reinterpret_cast<LPARAM>(&dialog));
+    if (dialog == nullptr) {
+        return;
+    }
+    KillTimer(nullptr, timer);
+    dialogSeen = true;
+    if (dialogInput.empty()) {
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        return;
+    }
+    // The file name box: a combo box (cmb13) in the Explorer-style dialog, an
+    // edit (edt1) in the older one.
+    HWND nameBox = GetDlgItem(dialog, 0x47C);
+    if (nameBox == nullptr) {
+        nameBox = GetDlgItem(dialog, 0x480);
+    }
+    SetWindowTextW(nameBox, dialogInput.c_str());
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+std::optional<std::wstring> RunDialog(std::optional<std::wstring> (*choose)(HWND), const std::wstring& input) {
+    dialogInput = input;
+    dialogSeen = false;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 100, AnswerFileDialog);
+    std::optional<std::wstring> chosen = choose(nullptr);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(dialogSeen) << "the dialog never showed";
+    return chosen;
+}
+
+TEST(FileDialogs, PlatformDialogsReturnTheChosenFullPath) {
+    test_support::ScratchFolder folder("-d\xC3\xA9j\xC3\xA0");
+    const std::wstring base = folder.wide();
+
+    // A name without extension gets "xml" appended by the Save dialog.
+    EXPECT_EQ(RunDialog(ChooseExportFile, base + L"\\chosen"), base + L"\\chosen.xml");
+    EXPECT_EQ(RunDialog(ChooseExportFile, base + L"\\keep.xml"), base + L"\\keep.xml");
+    EXPECT_EQ(RunDialog(ChooseExportFile, L""), std::nullopt);
+
+    WriteBytes(folder.path() / "present.xml", "<dns1>x</dns1>");
+    EXPECT_EQ(RunDialog(ChooseImportFile, base + L"\\present.xml"), base + L"\\present.xml");
+    EXPECT_EQ(RunDialog(ChooseImportFile, L""), std::nullopt);
+}
+
+}  // namespace
