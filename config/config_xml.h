@@ -1,15 +1,33 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/server_state.h"
 
-// Temporary declarations until the configuration reader and writer land.
+// The config.xml document: a fixed 150-line layout written byte for byte, and a
+// tolerant substring scanner that reads it back. Neither direction can fail.
+
+// The whole document for one configuration, LF line ends, UTF-8 as stored.
 std::string BuildConfigXml(const ServerConfig& config);
-ServerConfig ParseConfigXml(const std::string& text);
-std::string XmlEscape(const std::string& text);
-std::string XmlUnescape(const std::string& text);
-bool FindElementText(const std::string& text, const std::string& tag, std::string& result);
-std::vector<std::string> FindElements(const std::string& text, const std::string& tag);
-bool FindAttribute(const std::string& text, const std::string& name, std::string& result);
+
+// Any bytes at all; every field that is missing or does not read keeps its
+// default, and record elements that cannot be placed are ignored.
+ServerConfig ParseConfigXml(std::string_view text);
+
+// The five entities &amp; &lt; &gt; &quot; &apos;, and nothing else.
+std::string XmlEscape(std::string_view text);
+std::string XmlUnescape(std::string_view text);
+
+// Content between the first "<tag>" and the next "</tag>", untrimmed. When not
+// found, false and `result` is left untouched.
+bool FindElementText(std::string_view text, std::string_view tag, std::string& result);
+
+// Every "<tag...>...</tag>" in document order, opener and closer included. The
+// opener only has to start with "<tag", so "<records>" opens a "record".
+std::vector<std::string> FindElements(std::string_view text, std::string_view tag);
+
+// Bytes between the first `name="` anywhere in the text and the next '"'. When
+// not found, false and `result` is left untouched.
+bool FindAttribute(std::string_view text, std::string_view name, std::string& result);

@@ -13,6 +13,8 @@ const wchar_t kPathSeparator = L'/';
 
 namespace {
 
+constexpr int kTemporaryNameAttempts = 1000;
+
 std::string NarrowPath(const std::wstring& path) {
     return Utf16ToUtf8(path);
 }
@@ -73,7 +75,7 @@ bool AppendToFile(const std::wstring& path, std::string_view bytes) {
 
 bool ReplaceFileContents(const std::wstring& path, std::string_view contents) {
     const std::string target = NarrowPath(path);
-    mode_t mode = 0666;
+    bool targetExists = false;
     struct stat existing {};
     if (::stat(target.c_str(), &existing) == 0) {
         // A file the user made read-only stays untouched, even for root, who
@@ -81,24 +83,44 @@ bool ReplaceFileContents(const std::wstring& path, std::string_view contents) {
         if (!S_ISREG(existing.st_mode) || (existing.st_mode & S_IWUSR) == 0) {
             return false;
         }
-        mode = existing.st_mode & 07777;
+        targetExists = true;
     }
+    // A temporary file left by a process that was killed mid-save may carry
+    // the name this process would pick (pids are reused), so names are tried
+    // until one is free. A new target gets the mode a plain create would give
+    // (0666 less the umask); a replaced one keeps its mode.
     static std::atomic<unsigned> sequence{0};
-    const std::string temporary =
-        target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(sequence.fetch_add(1));
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && fd < 0; ++attempt) {
+        temporary = target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(sequence.fetch_add(1));
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, targetExists ? 0600 : 0666);
+        if (fd < 0 && errno != EEXIST) {
+            return false;
+        }
+    }
     if (fd < 0) {
         return false;
     }
     bool ok = WriteAll(fd, contents);
-    ok = ok && ::fchmod(fd, mode) == 0;
+    ok = ok && (!targetExists || ::fchmod(fd, existing.st_mode & 07777) == 0);
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
     if (!ok) {
         ::unlink(temporary.c_str());
+        return false;
     }
-    return ok;
+    // The rename itself lives in the folder; flush it too so the new name
+    // survives a power cut. A folder that cannot be flushed changes nothing.
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+    return true;
 }
 
 bool DeleteFileAtPath(const std::wstring& path) {

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 
@@ -9,6 +10,7 @@ const wchar_t kPathSeparator = L'\\';
 
 namespace {
 
+constexpr int kTemporaryNameAttempts = 1000;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 bool WriteAll(HANDLE file, std::string_view bytes) {
@@ -62,10 +64,21 @@ bool ReplaceFileContents(const std::wstring& path, std::string_view contents) {
         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         return false;
     }
+    // A temporary file left by a process that was killed mid-save may carry
+    // the name this process would pick (process ids are reused), so names are
+    // tried until one is free.
     static std::atomic<unsigned> sequence{0};
-    const std::wstring temporary =
-        path + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(sequence.fetch_add(1));
-    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::wstring temporary;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && file == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary =
+            path + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(sequence.fetch_add(1));
+        file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+            GetLastError() != ERROR_ALREADY_EXISTS) {
+            return false;
+        }
+    }
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
