@@ -381,3 +381,41 @@ TEST(FileDialogs, PlatformDialogsReturnTheChosenFullPath) {
 }
 
 }  // namespace
+
+namespace {
+
+// The refusal must agree with the reader: a record element counts exactly
+// when the reader places it in a slot.
+TEST(ImportRefusal, AgreesWithTheReaderOnEveryIndexForm) {
+    const std::string indexes[] = {"",
+                                   " 7",
+                                   "07",
+                                   "7b",
+                                   "-0",
+                                   "+19",
+                                   "19",
+                                   "20",
+                                   "-1",
+                                   "+-1",
+                                   "4294967296",
+                                   "\t3",
+                                   "\v3",
+                                   "abc",
+                                   "0x5",
+                                   "1e1",
+                                   "- 1",
+                                   "00000000000000000000019",
+                                   "99999999999999999999"};
+    for (const std::string& index : indexes) {
+        SCOPED_TRACE("index=\"" + index + "\"");
+        const std::string document = "<record index=\"" + index + "\"><name>probe</name></record>";
+        const ServerConfig read = ParseConfigXml(document);
+        bool placed = false;
+        for (const DnsRecord& record : read.records) {
+            placed = placed || record.name == "probe";
+        }
+        EXPECT_EQ(HasConfigElements(document), placed);
+    }
+}
+
+}  // namespace
