@@ -9,6 +9,11 @@ void StopServer();
 // Body of the worker thread.
 void ServerWorker();
 
+// Joins a worker that ended on its own (its socket could not be created or
+// bound) and is still held. StartServer and StopServer call it; the program
+// calls it once more before it exits.
+void JoinFinishedWorker();
+
 // Called at the end of every StartServer and StopServer that changed the run
 // state. The main window installs its RefreshServerControls here; without a
 // window nothing is refreshed.
@@ -17,3 +22,7 @@ void SetRefreshServerControlsHook(void (*hook)());
 // The product always listens on and forwards to port 53. Tests move either to
 // a port of their own; 0 restores 53.
 void SetServerPortsForTesting(uint16_t listenPort, uint16_t upstreamPort);
+
+// Makes the next StartServer behave as if the worker thread could not be
+// created.
+void FailNextWorkerLaunchForTesting();

@@ -1,0 +1,83 @@
+#include "dns/forward.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+#include "dns/ipv4_text.h"
+#include "dns/udp_socket.h"
+
+namespace {
+
+constexpr uint16_t kDnsPort = 53;
+std::atomic<uint16_t> upstreamPortOverride{0};
+
+bool SameEndpoint(const UdpEndpoint& left, const UdpEndpoint& right) {
+    return left.port == right.port && std::memcmp(left.address, right.address, 4) == 0;
+}
+
+// Waits for the upstream server's own datagram. Anything from another
+// address or port (a third party guessing the port) is dropped and the wait
+// goes on with the time that is left, so it never runs past the time-out.
+int ReceiveFromUpstream(SocketHandle socket, const UdpEndpoint& upstream, uint8_t* buffer, size_t capacity) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kUpstreamReceiveTimeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return -1;
+        }
+        SetReceiveTimeout(socket, static_cast<uint32_t>(left));
+        UdpEndpoint from;
+        const int received = ReceiveFrom(socket, buffer, capacity, from);
+        if (SameEndpoint(from, upstream)) {
+            return received;
+        }
+        // A time-out or an error without a sender ends the attempt; an
+        // oversized datagram from someone else does not.
+        if (received < 0 && from.port == 0) {
+            return -1;
+        }
+    }
+}
+
+}  // namespace
+
+void SetUpstreamPortForTesting(uint16_t port) {
+    upstreamPortOverride.store(port);
+}
+
+bool ForwardQuery(const uint8_t* query,
+                  size_t length,
+                  const std::string& upstreamAddress,
+                  std::vector<uint8_t>& reply) {
+    reply.clear();
+    UdpEndpoint upstream;
+    if (upstreamAddress.empty() || !ParseIpv4Text(upstreamAddress, upstream.address)) {
+        return false;
+    }
+    const uint16_t portOverride = upstreamPortOverride.load();
+    upstream.port = portOverride != 0 ? portOverride : kDnsPort;
+
+    // A fresh socket per attempt gets a fresh local port, so a late reply to
+    // an earlier attempt never reaches this one. The sender of every datagram
+    // is checked here rather than by connecting the socket, so the check is
+    // the same on every system and under Wine.
+    const SocketHandle socket = OpenUdpSocket();
+    if (socket == kInvalidSocket) {
+        return false;
+    }
+    if (SendTo(socket, query, length, upstream) != static_cast<int>(length)) {
+        CloseUdpSocket(socket);
+        return false;
+    }
+    std::array<uint8_t, kUpstreamReplyCapacity> buffer;
+    const int received = ReceiveFromUpstream(socket, upstream, buffer.data(), buffer.size());
+    CloseUdpSocket(socket);
+    if (received <= 0) {
+        return false;
+    }
+    reply.assign(buffer.begin(), buffer.begin() + received);
+    return true;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr uint32_t kUpstreamReceiveTimeoutMs = 1500;
+constexpr size_t kUpstreamReplyCapacity = 2048;
+
+// Relays query byte for byte to the upstream server at upstreamAddress (IPv4
+// dotted-decimal text) and brings back its reply unchanged. Only a datagram
+// from that server's own address and port is taken; it may arrive within
+// kUpstreamReceiveTimeoutMs. False (reply empty) for an empty or invalid
+// address, a send or receive failure, silence, or a reply longer than
+// kUpstreamReplyCapacity.
+bool ForwardQuery(const uint8_t* query, size_t length, const std::string& upstreamAddress, std::vector<uint8_t>& reply);
+
+// Upstream servers listen on port 53; tests move them. 0 restores 53.
+void SetUpstreamPortForTesting(uint16_t port);

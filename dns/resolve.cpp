@@ -1,0 +1,81 @@
+#include "dns/resolve.h"
+
+#include <mutex>
+
+#include "dns/forward.h"
+
+namespace {
+
+char FoldAsciiLetter(char byte) {
+    return (byte >= 'A' && byte <= 'Z') ? static_cast<char>(byte - 'A' + 'a') : byte;
+}
+
+// Compared as zero-terminated strings, like the C runtime's case-insensitive
+// comparison: a NUL inside either name ends it there. Only A-Z fold; bytes
+// above 0x7F compare by value whatever the locale.
+bool NamesMatch(const std::string& recordName, const std::string& questionName) {
+    const char* left = recordName.c_str();
+    const char* right = questionName.c_str();
+    for (;; ++left, ++right) {
+        if (FoldAsciiLetter(*left) != FoldAsciiLetter(*right)) {
+            return false;
+        }
+        if (*left == '\0') {
+            return true;
+        }
+    }
+}
+
+bool TypeFits(int32_t recordType, uint16_t qtype) {
+    switch (qtype) {
+        case 1:
+            return recordType == 1;
+        case 15:
+            return recordType == 15;
+        case 255:
+            return recordType == 1 || recordType == 15;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+std::optional<DnsRecord> FindLocalRecord(const std::string& name, uint16_t qtype) {
+    ServerState& state = GetServerState();
+    std::lock_guard<std::mutex> hold(state.stateLock);
+    for (const DnsRecord& record : state.config.records) {
+        if (record.enabled && TypeFits(record.type, qtype) && NamesMatch(record.name, name)) {
+            return record;
+        }
+    }
+    return std::nullopt;
+}
+
+bool ResolveQuery(const uint8_t* query, size_t length, const DnsQuestion& question, std::vector<uint8_t>& reply) {
+    ServerState& state = GetServerState();
+    // Built outside the lock from the copy, so a change to the table during
+    // this query cannot alter its answer.
+    if (const std::optional<DnsRecord> record = FindLocalRecord(question.name, question.qtype)) {
+        if (BuildLocalAnswer(query, length, question.name, question.qtype, *record, reply)) {
+            state.stats.localHits.fetch_add(1);
+            return true;
+        }
+        // A matched A record with an unusable address: later slots are not
+        // tried, the query goes to the forwarders.
+    }
+    reply.clear();
+
+    ForwarderSettings forwarders;
+    {
+        std::lock_guard<std::mutex> hold(state.stateLock);
+        forwarders = state.config.forwarding;
+    }
+    for (const std::string* upstream : {&forwarders.dns1, &forwarders.dns2, &forwarders.dns3}) {
+        if (ForwardQuery(query, length, *upstream, reply)) {
+            state.stats.forwarded.fetch_add(1);
+            return true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/server_state.h"
+#include "dns/codec.h"
+
+// A copy of the first enabled slot whose name equals name (ASCII letters
+// compared without case) and whose type fits qtype: 1 and 15 match their own
+// type, 255 either, anything else none. Takes stateLock itself.
+std::optional<DnsRecord> FindLocalRecord(const std::string& name, uint16_t qtype);
+
+// Answers one parsed query from a local record or, failing that, through the
+// forwarders in order. True when reply holds the datagram for the client; then
+// exactly one of localHits and forwarded has been counted. Call without
+// stateLock held.
+bool ResolveQuery(const uint8_t* query, size_t length, const DnsQuestion& question, std::vector<uint8_t>& reply);

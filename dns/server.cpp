@@ -1,0 +1,163 @@
+#include "dns/server.h"
+
+#include <array>
+#include <atomic>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "core/server_state.h"
+#include "dns/datagram.h"
+#include "dns/forward.h"
+#include "dns/udp_socket.h"
+#include "log/event_log.h"
+
+namespace {
+
+constexpr uint16_t kDnsPort = 53;
+constexpr size_t kReceiveCapacity = 2048;
+
+std::atomic<uint16_t> listenPortOverride{0};
+std::atomic<void (*)()> refreshHook{nullptr};
+std::atomic<bool> failNextWorkerLaunch{false};
+
+void RefreshServerControls() {
+    if (void (*hook)() = refreshHook.load()) {
+        hook();
+    }
+}
+
+// Whoever takes the valid handle out of the state closes it, so the worker's
+// own end and StopServer never close it twice.
+void CloseListeningSocket(ServerState& state) {
+    const SocketHandle socket = state.socket.exchange(kInvalidSocket);
+    if (socket != kInvalidSocket) {
+        CloseUdpSocket(socket);
+    }
+}
+
+bool LaunchWorker(ServerState& state) {
+    if (failNextWorkerLaunch.exchange(false)) {
+        return false;
+    }
+    try {
+        state.worker = std::thread(ServerWorker);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void ReceiveLoop(ServerState& state, SocketHandle socket) {
+    std::array<uint8_t, kReceiveCapacity> buffer;
+    std::vector<uint8_t> reply;
+    while (state.running.load()) {
+        UdpEndpoint client;
+        const int received = ReceiveFrom(socket, buffer.data(), buffer.size(), client);
+        if (!state.running.load()) {
+            break;
+        }
+        // Errors (an oversized datagram, a reply that bounced off a closed
+        // client port) and empty datagrams are not counted.
+        if (received <= 0) {
+            continue;
+        }
+        state.stats.requests.fetch_add(1);
+        if (HandleQueryDatagram(buffer.data(), static_cast<size_t>(received), FormatIpv4Address(client.address),
+                                &AppendLogLine, reply)) {
+            SendTo(socket, reply.data(), reply.size(), client);
+        }
+    }
+}
+
+}  // namespace
+
+void SetRefreshServerControlsHook(void (*hook)()) {
+    refreshHook.store(hook);
+}
+
+void SetServerPortsForTesting(uint16_t listenPort, uint16_t upstreamPort) {
+    listenPortOverride.store(listenPort);
+    SetUpstreamPortForTesting(upstreamPort);
+}
+
+void FailNextWorkerLaunchForTesting() {
+    failNextWorkerLaunch.store(true);
+}
+
+void ServerWorker() {
+    ServerState& state = GetServerState();
+    state.lastSocketError.store(0);
+    const SocketHandle socket = OpenUdpSocket();
+    if (socket == kInvalidSocket) {
+        state.lastSocketError.store(LastSocketError());
+        state.running.store(false);
+        return;
+    }
+    state.socket.store(socket);
+    const uint16_t portOverride = listenPortOverride.load();
+    UdpEndpoint local;  // 0.0.0.0: every local IPv4 address
+    local.port = portOverride != 0 ? portOverride : kDnsPort;
+    if (!BindUdpSocket(socket, local)) {
+        state.lastSocketError.store(LastSocketError());
+        CloseListeningSocket(state);
+        state.running.store(false);
+        return;
+    }
+    AppendLogLine("DNS server started on UDP/53");
+    ReceiveLoop(state, socket);
+    AppendLogLine("DNS server stopped");
+    CloseListeningSocket(state);
+}
+
+void JoinFinishedWorker() {
+    ServerState& state = GetServerState();
+    // Only a worker that set running to false itself can be held while running
+    // is false outside StopServer, and it is at its end or past it.
+    if (!state.running.load() && state.worker.joinable()) {
+        state.worker.join();
+    }
+}
+
+void StartServer() {
+    ServerState& state = GetServerState();
+    if (state.running.load()) {
+        return;
+    }
+    JoinFinishedWorker();
+    if (!StartSocketLayer()) {
+        AppendLogLine("WSAStartup failed");
+        return;
+    }
+    state.running.store(true);
+    state.lastSocketError.store(0);
+    if (!LaunchWorker(state)) {
+        // Without a worker nothing would ever set running back to false.
+        state.running.store(false);
+        StopSocketLayer();
+    }
+    RefreshServerControls();
+}
+
+void StopServer() {
+    ServerState& state = GetServerState();
+    if (!state.running.load()) {
+        JoinFinishedWorker();
+        return;
+    }
+    state.running.store(false);
+    // Taking the handle out first means the worker's own end finds nothing
+    // to close; on POSIX the descriptor is closed only after the worker has
+    // been joined, since the worker may still be using it until then.
+    const SocketHandle socket = state.socket.exchange(kInvalidSocket);
+    const bool closed = socket != kInvalidSocket && InterruptUdpSocket(socket);
+    if (state.worker.joinable()) {
+        state.worker.join();
+    }
+    if (socket != kInvalidSocket && !closed) {
+        CloseUdpSocket(socket);
+    }
+    StopSocketLayer();
+    RefreshServerControls();
+}

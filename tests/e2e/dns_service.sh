@@ -1,0 +1,254 @@
+#!/usr/bin/env bash
+# The DNS service end to end: dig as the client of the headless server (native,
+# or the Windows build under Wine), dnsmasq as a real upstream on 127.0.0.2 and
+# a silent upstream on 127.0.0.3. Usage: dns_service.sh <build dir> <native|windows>
+set -uo pipefail
+
+build=$(cd "$1" && pwd)
+platform="$2"
+root=$(cd "$(dirname "$0")/../.." && pwd)
+
+upstream_port=15350
+listen_port=15351
+
+skip() {
+    if [ "${CI:-}" = "true" ]; then
+        echo "FAIL (cannot skip in CI): $*"
+        exit 1
+    fi
+    echo "SKIP: $*"
+    exit 77
+}
+
+for tool in dig dnsmasq python3; do
+    command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+if [ "$platform" = windows ]; then
+    command -v wine >/dev/null || skip "wine is not installed"
+    headless=("$root/scripts/wine-run" "$build/bench/tarnwick_headless.exe")
+    address_in_use=10048
+else
+    headless=("$build/bench/tarnwick_headless")
+    address_in_use=98
+fi
+[ -e "${headless[-1]}" ] || { echo "FAIL: ${headless[-1]} was not built"; exit 1; }
+
+work=$(mktemp -d)
+background_pids=()
+server_pid=""
+failures=0
+
+cleanup() {
+    exec 9>&- 2>/dev/null
+    for pid in $server_pid "${background_pids[@]}"; do
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+check() {
+    local what="$1" expected="$2" actual="$3"
+    if [ "$expected" = "$actual" ]; then
+        echo "ok: $what"
+    else
+        echo "FAIL: $what: expected [$expected], got [$actual]"
+        failures=$((failures + 1))
+    fi
+}
+
+mkdir -p "$work/data"
+log="$work/data/Tarnwick/dns.log"
+if [ "$platform" = windows ]; then
+    data_base="Z:${work//\//\\}\\data"
+else
+    data_base="$work/data"
+fi
+
+count_log() {
+    [ -f "$log" ] || { echo 0; return; }
+    tr -d '\r' <"$log" | cut -c21- | grep -cxF -- "$1"
+}
+
+# Starts the headless server with the given options; returns 0 once it has
+# bound its socket, 2 when it exited (its exit status is in server_status).
+start_server() {
+    local before
+    before=$(count_log "DNS server started on UDP/53")
+    rm -f "$work/in"
+    mkfifo "$work/in"
+    "${headless[@]}" --data-folder-base "$data_base" "$@" <"$work/in" >"$work/server.out" 2>&1 &
+    server_pid=$!
+    exec 9>"$work/in"
+    for _ in $(seq 600); do
+        if [ "$(count_log "DNS server started on UDP/53")" -gt "$before" ]; then
+            return 0
+        fi
+        if ! kill -0 "$server_pid" 2>/dev/null; then
+            wait "$server_pid"
+            server_status=$?
+            server_pid=""
+            exec 9>&-
+            return 2
+        fi
+        sleep 0.05
+    done
+    echo "FAIL: server did not start"
+    cat "$work/server.out"
+    exit 1
+}
+
+stop_server() {
+    exec 9>&-
+    wait "$server_pid"
+    check "server exits cleanly when its input closes" 0 $?
+    server_pid=""
+}
+
+ask() {
+    dig @127.0.0.1 -p "$1" +tries=1 +time=4 "${@:2}"
+}
+
+# Sends raw query bytes (hex) to address:port and prints the reply as hex.
+raw_query() {
+    python3 - "$@" <<'PY'
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.settimeout(4)
+s.sendto(bytes.fromhex(sys.argv[3]), (sys.argv[1], int(sys.argv[2])))
+try:
+    print(s.recvfrom(4096)[0].hex())
+except socket.timeout:
+    print("none")
+PY
+}
+
+# A real upstream, and one that takes queries and never answers.
+dnsmasq --keep-in-foreground --no-resolv --no-hosts -C /dev/null --pid-file= --user=root \
+    --listen-address=127.0.0.2 --bind-interfaces --port=$upstream_port \
+    --address=/up.example/192.0.2.7 --txt-record=txt.up.example,"relayed as sent" 2>"$work/dnsmasq.err" &
+background_pids+=($!)
+python3 - "$work/silent.count" <<PY &
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.3", $upstream_port))
+count = 0
+open(sys.argv[1], "w").write("0")
+while True:
+    s.recvfrom(4096)
+    count += 1
+    open(sys.argv[1], "w").write(str(count))
+PY
+background_pids+=($!)
+for _ in $(seq 100); do
+    [ -s "$work/silent.count" ] && dig @127.0.0.2 -p $upstream_port +tries=1 +time=1 +short up.example >/dev/null && break
+    sleep 0.1
+done
+
+echo "--- local records, and forwarding past an empty and an invalid forwarder"
+start_server --listen-port $listen_port --upstream-port $upstream_port --forwarders ",not-an-address,127.0.0.2" \
+    --record A,host.example,10.1.2.3,60 --record MX,mail.example,,300 || { echo "FAIL: no start"; exit 1; }
+check "A answered locally" "10.1.2.3" "$(ask $listen_port +short host.example A)"
+check "name compared without letter case" "10.1.2.3" "$(ask $listen_port +short HoSt.ExAmPlE A)"
+check "MX with an empty value names mail.<name>" "10 mail.mail.example." "$(ask $listen_port +short mail.example MX)"
+check "ANY answered by the MX record" "10 mail.mail.example." \
+    "$(ask $listen_port +notcp +noall +answer mail.example ANY | awk '{print $5, $6}')"
+check "forwarded to the third forwarder" "192.0.2.7" "$(ask $listen_port +short up.example A)"
+check "AAAA of a local name goes upstream (dnsmasq refuses it)" "REFUSED" \
+    "$(ask $listen_port host.example AAAA | sed -n 's/.*status: \([A-Z]*\),.*/\1/p')"
+# The same query bytes straight to dnsmasq and through the server: the replies
+# must be identical, ID and all.
+query=c0de0100000100000000000003747874027570076578616d706c650000100001
+direct=$(raw_query 127.0.0.2 $upstream_port "$query")
+relayed=$(raw_query 127.0.0.1 $listen_port "$query")
+[ "$direct" != none ] || { echo "FAIL: dnsmasq did not answer"; failures=$((failures + 1)); }
+check "upstream reply relayed byte for byte" "$direct" "$relayed"
+check "the silent upstream was never asked" "0" "$(cat "$work/silent.count")"
+stop_server
+check "query line logged" 1 "$(count_log "Q from 127.0.0.1 name=host.example type=1")"
+check "query line keeps the case as asked" 1 "$(count_log "Q from 127.0.0.1 name=HoSt.ExAmPlE type=1")"
+check "MX query logged" 1 "$(count_log "Q from 127.0.0.1 name=mail.example type=15")"
+check "stop logged" 1 "$(count_log "DNS server stopped")"
+
+echo "--- a silent first forwarder costs its time-out, then the next one answers"
+start_server --listen-port $listen_port --upstream-port $upstream_port --forwarders "127.0.0.3,127.0.0.2," ||
+    { echo "FAIL: no start"; exit 1; }
+answer=$(ask $listen_port up.example A)
+check "answered by the second forwarder" "192.0.2.7" "$(echo "$answer" | awk '$4 == "A" {print $5}')"
+query_ms=$(echo "$answer" | sed -n 's/;; Query time: \([0-9]*\) msec/\1/p')
+check "waited for the silent one first (>= 1400 ms)" yes "$([ "${query_ms:-0}" -ge 1400 ] && echo yes || echo "no: $query_ms ms")"
+check "the silent upstream got the query" "1" "$(cat "$work/silent.count")"
+stop_server
+
+echo "--- configuration read from config.xml in the data folder"
+mkdir -p "$work/data/Tarnwick"
+cat >"$work/data/Tarnwick/config.xml" <<'XML'
+<?xml version="1.0" encoding="utf-8"?>
+<config>
+  <forwarding>
+    <dns1>127.0.0.2</dns1>
+    <dns2></dns2>
+    <dns3></dns3>
+  </forwarding>
+  <records>
+    <record index="4">
+      <enabled>1</enabled>
+      <type>A</type>
+      <name>fromfile.example</name>
+      <value>10.9.8.7</value>
+      <ttl>60</ttl>
+    </record>
+  </records>
+</config>
+XML
+start_server --listen-port $listen_port --upstream-port $upstream_port || { echo "FAIL: no start"; exit 1; }
+check "record from config.xml answered" "10.9.8.7" "$(ask $listen_port +short fromfile.example A)"
+check "forwarder from config.xml used" "192.0.2.7" "$(ask $listen_port +short up.example A)"
+stop_server
+
+echo "--- a port held by another socket"
+python3 - $listen_port "$work/holder.ready" <<'PY' &
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("0.0.0.0", int(sys.argv[1])))
+open(sys.argv[2], "w").write("bound")
+time.sleep(60)
+PY
+holder=$!
+background_pids+=($holder)
+for _ in $(seq 100); do
+    [ -s "$work/holder.ready" ] && break
+    sleep 0.05
+done
+before_started=$(count_log "DNS server started on UDP/53")
+start_server --listen-port $listen_port
+check "bind failure ends the server" 2 "$?"
+check "bind error code" "server not running, socket error $address_in_use" "$(tr -d '\r' <"$work/server.out" | tail -n 1)"
+check "no start line for a failed bind" "$before_started" "$(count_log "DNS server started on UDP/53")"
+kill "$holder"
+wait "$holder" 2>/dev/null
+
+echo "--- port 53"
+deadline=$((SECONDS + 30))
+while :; do
+    if start_server --record A,port53.example,10.5.3.53,60; then
+        check "answered on port 53" "10.5.3.53" "$(dig @127.0.0.1 +tries=1 +time=4 +short port53.example A)"
+        stop_server
+        break
+    fi
+    reason=$(tr -d '\r' <"$work/server.out" | tail -n 1)
+    case "$reason" in
+    *"socket error $address_in_use") ;;
+    *"socket error 13" | *"socket error 10013") skip "no right to bind port 53 ($reason)" ;;
+    *) echo "FAIL: $reason"; exit 1 ;;
+    esac
+    [ $SECONDS -lt $deadline ] || skip "port 53 stayed busy"
+    sleep 0.5
+done
+
+if [ $failures -ne 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "all checks passed"

@@ -1,0 +1,88 @@
+// Whole datagrams through the worker's per-datagram path: parse, drop
+// responses, log, answer from the local table. No forwarder is set, so nothing
+// leaves the process.
+#include "dns/datagram.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/server_state.h"
+
+namespace {
+
+int logLines = 0;
+
+void CheckLogLine(std::string_view line) {
+    ++logLines;
+    constexpr std::string_view kPrefix = "Q from 127.0.0.1 name=";
+    if (line.substr(0, kPrefix.size()) != kPrefix) {
+        std::abort();
+    }
+    for (const char byte : line) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (value < 0x20 || value == 0x7F) {
+            std::abort();  // a name could split or cut the log line
+        }
+    }
+}
+
+DnsRecord Record(int32_t type, const char* name, const char* value) {
+    DnsRecord record;
+    record.type = type;
+    record.name = name;
+    record.value = value;
+    record.enabled = true;
+    return record;
+}
+
+void SeedTable() {
+    ServerState& state = GetServerState();
+    std::lock_guard<std::mutex> hold(state.stateLock);
+    state.config.records[0] = Record(1, "host.example", "192.168.1.10");
+    state.config.records[1] = Record(15, "host.example", "");
+    state.config.records[2] = Record(1, "bad.example", "not-an-address");
+    state.config.records[3] = Record(15, "mx.example", "exchange.example...");
+    state.config.records[4] = Record(1, "", "10.0.0.1");
+    state.config.records[5] = Record(15, "a", "");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool seeded = (SeedTable(), true);
+    (void)seeded;
+    ServerState& state = GetServerState();
+    const uint64_t localHits = state.stats.localHits.load();
+    const uint64_t forwarded = state.stats.forwarded.load();
+    logLines = 0;
+
+    std::vector<uint8_t> reply;
+    const bool answered = HandleQueryDatagram(data, size, "127.0.0.1", &CheckLogLine, reply);
+
+    const bool isResponse = size >= 3 && (data[2] & 0x80) != 0;
+    if (isResponse && (answered || logLines != 0)) {
+        std::abort();  // responses are never logged or answered
+    }
+    if (logLines > 1 || (answered && logLines != 1)) {
+        std::abort();
+    }
+    if (state.stats.forwarded.load() != forwarded) {
+        std::abort();
+    }
+    if (answered) {
+        // A local answer to this very query: same ID, QR set, one question and
+        // one answer, counted once.
+        if (reply.size() < 12 + 1 + 4 + 16 || reply[0] != data[0] || reply[1] != data[1] || (reply[2] & 0x80) == 0 ||
+            reply[5] != 1 || reply[7] != 1 || state.stats.localHits.load() != localHits + 1) {
+            std::abort();
+        }
+    } else if (!reply.empty() || state.stats.localHits.load() != localHits) {
+        std::abort();
+    }
+    return 0;
+}

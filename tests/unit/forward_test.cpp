@@ -1,0 +1,185 @@
+#include "dns/forward.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "dns_peer.h"
+
+namespace {
+
+using dns_peer::Bytes;
+using dns_peer::Endpoint;
+using dns_peer::Peer;
+
+class Forwarding : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(StartSocketLayer());
+        SetUpstreamPortForTesting(dns_peer::kUpstreamPort);
+    }
+    void TearDown() override {
+        SetUpstreamPortForTesting(0);
+        StopSocketLayer();
+    }
+
+    const Bytes query_ = dns_peer::MakeQuery(0xBEEF, {"www", "example"}, 1);
+};
+
+TEST_F(Forwarding, RelaysQueryAndReplyByteForByte) {
+    Peer upstream(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
+    ASSERT_TRUE(upstream.bound());
+    // Another ID, odd flags and trailing bytes: nothing is checked or changed.
+    const Bytes answer = {0x00, 0x01, 0xff, 0xff, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x7f};
+    Bytes received;
+    std::thread server([&] {
+        UdpEndpoint from;
+        if (upstream.Receive(received, from)) {
+            upstream.SendTo(answer, from);
+        }
+    });
+    Bytes reply = {9, 9, 9};
+    const bool ok = ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply);
+    server.join();
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(received, query_) << dns_peer::Hex(received);
+    EXPECT_EQ(reply, answer) << dns_peer::Hex(reply);
+}
+
+TEST_F(Forwarding, ReplyOfExactly2048BytesIsWholeAndLongerIsAFailure) {
+    Peer upstream(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
+    ASSERT_TRUE(upstream.bound());
+    for (const size_t size : {size_t{2048}, size_t{2049}, size_t{1}}) {
+        Bytes answer(size);
+        for (size_t i = 0; i < size; ++i) answer[i] = static_cast<uint8_t>(i * 7 + 3);
+        std::thread server([&] {
+            Bytes received;
+            UdpEndpoint from;
+            if (upstream.Receive(received, from)) {
+                upstream.SendTo(answer, from);
+            }
+        });
+        Bytes reply;
+        const bool ok = ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply);
+        server.join();
+        if (size <= 2048) {
+            ASSERT_TRUE(ok) << size;
+            EXPECT_EQ(reply, answer) << size;
+        } else {
+            EXPECT_FALSE(ok) << size;
+            EXPECT_TRUE(reply.empty());
+        }
+    }
+}
+
+TEST_F(Forwarding, UnusableAddressTextsFailAtOnce) {
+    const char* texts[] = {"",           "1.2.3",     "1.2.3.4.5", "127.0.0.2:53", " 127.0.0.2",
+                           "127.0.0.2 ", "localhost", "::1",       "256.0.0.1",    "127.0.0.2\n"};
+    const auto start = dns_peer::Clock::now();
+    for (const char* text : texts) {
+        Bytes reply = {1};
+        EXPECT_FALSE(ForwardQuery(query_.data(), query_.size(), text, reply)) << text;
+        EXPECT_TRUE(reply.empty()) << text;
+    }
+    EXPECT_LT(dns_peer::SecondsSince(start), 1.0);
+}
+
+TEST_F(Forwarding, SilentServerCostsOneTimeout) {
+    Peer silent(Endpoint(127, 0, 0, 3, dns_peer::kUpstreamPort));
+    ASSERT_TRUE(silent.bound());
+    Bytes reply;
+    const auto start = dns_peer::Clock::now();
+    EXPECT_FALSE(ForwardQuery(query_.data(), query_.size(), "127.0.0.3", reply));
+    const double waited = dns_peer::SecondsSince(start);
+    EXPECT_GE(waited, 1.4);
+    EXPECT_LT(waited, 3.0);
+    EXPECT_TRUE(reply.empty());
+}
+
+// Datagrams to the forwarding socket from any other address or port are not
+// taken for the reply, and do not end the wait for the real one.
+TEST_F(Forwarding, RepliesFromAnyoneButTheServerAreIgnored) {
+    Peer upstream(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
+    Peer otherAddress(Endpoint(127, 0, 0, 3, dns_peer::kUpstreamPort));
+    Peer otherPort(Endpoint(127, 0, 0, 1, dns_peer::kSpareUpstreamPort));
+    ASSERT_TRUE(upstream.bound() && otherPort.bound());
+    // Wine binds a socket asked for 127.0.0.3 to the whole loopback device,
+    // so beside 127.0.0.1 on the same port it either cannot bind or sends
+    // from 127.0.0.1: it cannot pose as another address there. The port
+    // forgery is tried on every platform.
+    bool distinctAddress = false;
+    if (otherAddress.bound()) {
+        Bytes probe;
+        UdpEndpoint probeSource;
+        ASSERT_TRUE(otherAddress.SendTo(Bytes{0}, upstream.local()));
+        ASSERT_TRUE(upstream.Receive(probe, probeSource));
+        distinctAddress = probeSource.address[3] == 3;
+    }
+#ifndef _WIN32
+    EXPECT_TRUE(distinctAddress);
+#endif
+    const Bytes forged = {0xBE, 0xEF, 0x81, 0x80, 0, 1, 0, 1, 0, 0, 0, 0};
+    const Bytes genuine = {0xBE, 0xEF, 0x81, 0x83, 0, 1, 0, 0, 0, 0, 0, 0};
+    for (const bool serverAnswers : {true, false}) {
+        std::thread server([&] {
+            Bytes received;
+            UdpEndpoint from;
+            if (!upstream.Receive(received, from)) {
+                return;
+            }
+            if (distinctAddress) {
+                otherAddress.SendTo(forged, from);
+            }
+            otherPort.SendTo(forged, from);
+            otherPort.SendTo(Bytes(3000, 0xAA), from);  // too big for the buffer
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            if (serverAnswers) {
+                upstream.SendTo(genuine, from);
+            }
+        });
+        Bytes reply;
+        const auto start = dns_peer::Clock::now();
+        const bool ok = ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply);
+        const double waited = dns_peer::SecondsSince(start);
+        server.join();
+        if (serverAnswers) {
+            ASSERT_TRUE(ok);
+            EXPECT_EQ(reply, genuine) << dns_peer::Hex(reply);
+        } else {
+            EXPECT_FALSE(ok) << dns_peer::Hex(reply);
+            EXPECT_GE(waited, 1.4);  // the forged datagrams did not end the wait
+            EXPECT_LT(waited, 3.0);
+        }
+    }
+}
+
+TEST_F(Forwarding, EachAttemptUsesAFreshPortSoLateRepliesAreLost) {
+    Peer upstream(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
+    ASSERT_TRUE(upstream.bound());
+    const Bytes late = {0xBE, 0xEF, 0x80, 0x00, 'l', 'a', 't', 'e'};
+    const Bytes current = {0xBE, 0xEF, 0x80, 0x00, 'n', 'o', 'w'};
+    UdpEndpoint firstAttempt;
+    Bytes received;
+    // The first attempt is never answered.
+    std::thread first([&] { upstream.Receive(received, firstAttempt); });
+    Bytes reply;
+    EXPECT_FALSE(ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply));
+    first.join();
+    ASSERT_EQ(received, query_);
+    std::thread second([&] {
+        UdpEndpoint from;
+        if (upstream.Receive(received, from)) {
+            EXPECT_NE(from.port, firstAttempt.port);
+            upstream.SendTo(late, firstAttempt);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            upstream.SendTo(current, from);
+        }
+    });
+    EXPECT_TRUE(ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply));
+    second.join();
+    EXPECT_EQ(reply, current);
+}
+
+}  // namespace

@@ -1,0 +1,377 @@
+#include "dns/server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "core/server_state.h"
+#include "dns_peer.h"
+#include "log/event_log.h"
+#include "test_support.h"
+
+namespace {
+
+using dns_peer::Bytes;
+using dns_peer::Endpoint;
+using dns_peer::Peer;
+using namespace std::chrono_literals;
+
+#ifdef _WIN32
+constexpr int kAddressInUse = 10048;  // WSAEADDRINUSE
+constexpr int kAccessDenied = 10013;  // WSAEACCES
+#else
+constexpr int kAddressInUse = EADDRINUSE;
+constexpr int kAccessDenied = EACCES;
+#endif
+
+const char* const kStarted = "DNS server started on UDP/53";
+const char* const kStopped = "DNS server stopped";
+
+std::atomic<int> refreshCalls{0};
+void CountRefresh() {
+    refreshCalls.fetch_add(1);
+}
+
+bool InCi() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && std::string(ci) == "true";
+}
+
+class DnsServer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(StartSocketLayer());
+        SetServerPortsForTesting(dns_peer::kListenPort, dns_peer::kUpstreamPort);
+        SetRefreshServerControlsHook(&CountRefresh);
+        ServerConfig config;
+        config.records[0].type = 1;
+        config.records[0].name = "host.example";
+        config.records[0].value = "192.168.1.10";
+        config.records[0].enabled = true;
+        config.records[1].type = 15;
+        config.records[1].name = "mail.example";
+        config.records[1].ttl = 300;
+        config.records[1].enabled = true;
+        ReplaceConfig(config);
+    }
+    void TearDown() override {
+        StopServer();
+        JoinFinishedWorker();
+        SetRefreshServerControlsHook(nullptr);
+        SetServerPortsForTesting(0, 0);
+        ReplaceConfig(ServerConfig{});
+        StopSocketLayer();
+    }
+
+    static void ReplaceConfig(const ServerConfig& config) {
+        ServerState& state = GetServerState();
+        std::lock_guard<std::mutex> hold(state.stateLock);
+        state.config = config;
+    }
+
+    std::filesystem::path LogPath() const { return data_.folder() / "dns.log"; }
+
+    // Starts the server and waits until its worker has bound the socket.
+    void StartAndWaitUntilBound() {
+        const int before = dns_peer::CountMessages(LogPath(), kStarted);
+        StartServer();
+        ASSERT_TRUE(dns_peer::WaitFor(
+            [&] { return dns_peer::CountMessages(LogPath(), kStarted) > before || !GetServerState().running.load(); }));
+        ASSERT_TRUE(GetServerState().running.load()) << "bind failed: " << GetServerState().lastSocketError.load();
+    }
+
+    // Sends a datagram to the server from a fresh client and waits for one
+    // reply; empty when none came.
+    Bytes Ask(const Bytes& query, uint32_t timeoutMs = 3000, uint16_t port = dns_peer::kListenPort) {
+        Peer client(Endpoint(127, 0, 0, 1, 0), timeoutMs);
+        EXPECT_TRUE(client.bound());
+        client.SendTo(query, Endpoint(127, 0, 0, 1, port));
+        Bytes reply;
+        UdpEndpoint from;
+        if (client.Receive(reply, from)) {
+            EXPECT_EQ(from.port, port);
+        }
+        return reply;
+    }
+
+    test_support::ScopedDataFolder data_;
+};
+
+const Bytes kHostAnswer = {
+    0x12, 0x34, 0x81, 0x80, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,             // header
+    0x04, 'H',  'o',  's',  't',  0x07, 'E',  'x',  'a',  'm',  'p',  'l',  'e', 0x00,  // question as asked
+    0x00, 0x01, 0x00, 0x01,                                                             // A, IN
+    0xc0, 0x0c, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x3c,                         // answer header, TTL 60
+    0x00, 0x04, 0xc0, 0xa8, 0x01, 0x0a,                                                 // 192.168.1.10
+};
+
+TEST_F(DnsServer, AnswersLocallyLogsAndCountsEachQuery) {
+    ServerState& state = GetServerState();
+    const uint64_t requests = state.stats.requests.load();
+    const uint64_t localHits = state.stats.localHits.load();
+    const uint64_t forwarded = state.stats.forwarded.load();
+    refreshCalls = 0;
+    StartAndWaitUntilBound();
+    EXPECT_EQ(refreshCalls.load(), 1);
+    StartServer();  // already running: nothing happens
+    EXPECT_EQ(refreshCalls.load(), 1);
+
+    const Bytes reply = Ask(dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 1));
+    EXPECT_EQ(reply, kHostAnswer) << dns_peer::Hex(reply);
+    EXPECT_EQ(state.stats.requests.load(), requests + 1);
+    EXPECT_EQ(state.stats.localHits.load(), localHits + 1);
+    EXPECT_EQ(state.stats.forwarded.load(), forwarded);
+
+    StopServer();
+    EXPECT_EQ(refreshCalls.load(), 2);
+    StopServer();  // already stopped: nothing happens
+    EXPECT_EQ(refreshCalls.load(), 2);
+    EXPECT_FALSE(state.running.load());
+    EXPECT_EQ(state.socket.load(), kInvalidSocket);
+    EXPECT_FALSE(state.worker.joinable());
+    const std::vector<std::string> expected = {kStarted, "Q from 127.0.0.1 name=Host.Example type=1", kStopped};
+    EXPECT_EQ(dns_peer::LogMessages(LogPath()), expected);
+}
+
+TEST_F(DnsServer, DropsEmptyShortOversizedAndResponseDatagrams) {
+    ServerState& state = GetServerState();
+    StartAndWaitUntilBound();
+    const uint64_t requests = state.stats.requests.load();
+    const uint64_t localHits = state.stats.localHits.load();
+
+    Peer client(Endpoint(127, 0, 0, 1, 0), 300);
+    const UdpEndpoint server = Endpoint(127, 0, 0, 1, dns_peer::kListenPort);
+    Bytes response = dns_peer::MakeQuery(0x1234, {"host", "example"}, 1, 0x81);  // QR set
+    ASSERT_TRUE(client.SendTo(Bytes{}, server));                                 // not counted
+    ASSERT_TRUE(client.SendTo(Bytes{1, 2, 3, 4, 5}, server));                    // counted, no parse
+    ASSERT_TRUE(client.SendTo(Bytes(2049, 0), server));                          // too big: not counted
+    ASSERT_TRUE(client.SendTo(response, server));                                // counted, dropped
+    response[2] = 0x80;                                                          // QR alone
+    ASSERT_TRUE(client.SendTo(response, server));                                // counted, dropped
+    Bytes reply;
+    UdpEndpoint from;
+    EXPECT_FALSE(client.Receive(reply, from)) << dns_peer::Hex(reply);
+
+    // Datagrams are handled in order, so once this one is answered all the
+    // ones before it have been dealt with.
+    EXPECT_EQ(Ask(dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 1)), kHostAnswer);
+    EXPECT_EQ(state.stats.requests.load(), requests + 4);
+    EXPECT_EQ(state.stats.localHits.load(), localHits + 1);
+    StopServer();
+    const std::vector<std::string> expected = {kStarted, "Q from 127.0.0.1 name=Host.Example type=1", kStopped};
+    EXPECT_EQ(dns_peer::LogMessages(LogPath()), expected);
+}
+
+TEST_F(DnsServer, QueryNamesCannotForgeOrHideLogLines) {
+    StartAndWaitUntilBound();
+    const std::string forged = "x\r\n2026-01-01 00:00:00 DNS server stopped";
+    const std::string hidden("a\0b", 3);
+    Ask(dns_peer::MakeQuery(1, {forged, hidden, "\x7f\x1b[2J"}, 28), 300);
+    StopServer();
+    const std::vector<std::string> expected = {
+        kStarted,
+        "Q from 127.0.0.1 name=x\\013\\0102026-01-01 00:00:00 DNS server stopped.a\\000b.\\127\\027[2J type=28",
+        kStopped,
+    };
+    EXPECT_EQ(dns_peer::LogMessages(LogPath()), expected);
+}
+
+TEST_F(DnsServer, StopWhileIdleReturnsAndLogs) {
+    for (int round = 0; round < 3; ++round) {
+        StartAndWaitUntilBound();
+        auto stopping = std::async(std::launch::async, [] { StopServer(); });
+        ASSERT_EQ(stopping.wait_for(5s), std::future_status::ready) << "StopServer hangs";
+        EXPECT_FALSE(GetServerState().worker.joinable());
+    }
+    EXPECT_EQ(dns_peer::CountMessages(LogPath(), kStopped), 3);
+    EXPECT_EQ(dns_peer::CountMessages(LogPath(), kStarted), 3);
+}
+
+TEST_F(DnsServer, StopDuringForwardingWaitsForTheAttemptThenSendsNothing) {
+    ServerState& state = GetServerState();
+    ServerConfig config;
+    config.forwarding.dns1 = "127.0.0.1";
+    ReplaceConfig(config);
+    Peer upstream(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
+    ASSERT_TRUE(upstream.bound());
+    for (const bool upstreamAnswersLate : {false, true}) {
+        StartAndWaitUntilBound();
+        const uint64_t forwarded = state.stats.forwarded.load();
+        Peer client(Endpoint(127, 0, 0, 1, 0), 300);
+        ASSERT_TRUE(client.SendTo(dns_peer::MakeQuery(5, {"far", "example"}, 1),
+                                  Endpoint(127, 0, 0, 1, dns_peer::kListenPort)));
+        Bytes relayed;
+        UdpEndpoint worker;
+        ASSERT_TRUE(upstream.Receive(relayed, worker));  // the worker now waits for the upstream
+        auto stopping = std::async(std::launch::async, [] { StopServer(); });
+        ASSERT_TRUE(dns_peer::WaitFor([&] { return state.socket.load() == kInvalidSocket; }));
+        if (upstreamAnswersLate) {
+            upstream.SendTo(Bytes{0, 5, 0x81, 0x80}, worker);
+        }
+        ASSERT_EQ(stopping.wait_for(5s), std::future_status::ready) << "StopServer hangs";
+        EXPECT_EQ(state.stats.forwarded.load(), forwarded + (upstreamAnswersLate ? 1 : 0));
+        Bytes reply;
+        UdpEndpoint from;
+        EXPECT_FALSE(client.Receive(reply, from));  // the listening socket was closed
+    }
+    EXPECT_EQ(dns_peer::CountMessages(LogPath(), kStopped), 2);
+}
+
+TEST_F(DnsServer, RestartKeepsCountersAndLogsEachStart) {
+    ServerState& state = GetServerState();
+    const uint64_t requests = state.stats.requests.load();
+    const uint64_t localHits = state.stats.localHits.load();
+    for (int round = 0; round < 2; ++round) {
+        StartAndWaitUntilBound();
+        EXPECT_FALSE(Ask(dns_peer::MakeQuery(9, {"mail", "example"}, 15)).empty());
+        StopServer();
+    }
+    EXPECT_EQ(state.stats.requests.load(), requests + 2);
+    EXPECT_EQ(state.stats.localHits.load(), localHits + 2);
+    EXPECT_EQ(dns_peer::CountMessages(LogPath(), kStarted), 2);
+    EXPECT_EQ(dns_peer::CountMessages(LogPath(), kStopped), 2);
+}
+
+TEST_F(DnsServer, FailedBindLeavesTheErrorAndAFinishedWorkerThatIsJoined) {
+    ServerState& state = GetServerState();
+    const int references = SocketLayerReferences();
+    {
+        Peer holder(Endpoint(0, 0, 0, 0, dns_peer::kListenPort));
+        ASSERT_TRUE(holder.bound());
+        refreshCalls = 0;
+        StartServer();
+        ASSERT_TRUE(dns_peer::WaitFor([&] { return !state.running.load(); }));
+        EXPECT_EQ(state.lastSocketError.load(), kAddressInUse);
+        EXPECT_EQ(state.socket.load(), kInvalidSocket);
+        EXPECT_EQ(refreshCalls.load(), 1);
+        // Failed: the finished thread is still held until someone joins it.
+        EXPECT_TRUE(state.worker.joinable());
+        StopServer();  // nothing to stop, but the finished worker is joined
+        EXPECT_FALSE(state.worker.joinable());
+        EXPECT_EQ(refreshCalls.load(), 1);
+
+        StartServer();  // fails again; StartServer joins it next time
+        ASSERT_TRUE(dns_peer::WaitFor([&] { return !state.running.load(); }));
+        EXPECT_EQ(state.lastSocketError.load(), kAddressInUse);
+    }
+    EXPECT_EQ(dns_peer::CountMessages(LogPath(), kStarted), 0);
+    StartAndWaitUntilBound();  // the port is free again
+    EXPECT_EQ(state.lastSocketError.load(), 0);
+    EXPECT_EQ(Ask(dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 1)), kHostAnswer);
+    StopServer();
+    // Each failed run keeps its socket layer reference, as a failed run is
+    // never stopped; the successful run released its own.
+    EXPECT_EQ(SocketLayerReferences(), references + 2);
+    while (SocketLayerReferences() > references) StopSocketLayer();
+}
+
+TEST_F(DnsServer, WorkerThatCannotBeCreatedLeavesTheServerStopped) {
+    ServerState& state = GetServerState();
+    const int references = SocketLayerReferences();
+    FailNextWorkerLaunchForTesting();
+    StartServer();
+    EXPECT_FALSE(state.running.load());
+    EXPECT_FALSE(state.worker.joinable());
+    EXPECT_EQ(SocketLayerReferences(), references);
+    StopServer();
+    // The next start works as usual.
+    StartAndWaitUntilBound();
+    EXPECT_EQ(Ask(dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 1)), kHostAnswer);
+}
+
+// Records and forwarders are replaced and the log is appended from other
+// threads while queries are being answered; every answer must come whole
+// from one version of the table.
+TEST_F(DnsServer, QueriesInFlightWhileConfigAndLogChange) {
+    ServerState& state = GetServerState();
+    StartAndWaitUntilBound();
+    const uint64_t requests = state.stats.requests.load();
+    const uint64_t localHits = state.stats.localHits.load();
+    std::atomic<bool> done{false};
+    const auto tableVersion = [](int version) {
+        ServerConfig config;
+        config.forwarding = {version % 2 ? "" : "not an address", "", ""};
+        for (size_t slot = 0; slot < kRecordSlotCount; ++slot) {
+            config.records[slot].name = "slot" + std::to_string(slot) + ".example";
+            config.records[slot].value = "10.0.0." + std::to_string(version % 2 + 1);
+            config.records[slot].enabled = true;
+        }
+        config.records[version % kRecordSlotCount].name = "busy.example";
+        return config;
+    };
+    ReplaceConfig(tableVersion(0));
+    std::thread editor([&] {
+        for (int version = 1; version < 2000000 && !done.load(); ++version) {
+            ReplaceConfig(tableVersion(version));
+            std::this_thread::yield();
+        }
+    });
+    std::thread logger([&] {
+        for (int i = 0; i < 20000 && !done.load(); ++i) AppendLogLine("Settings saved (records)");
+    });
+    constexpr int kQueries = 150;
+    int answered = 0;
+    for (int i = 0; i < kQueries; ++i) {
+        const Bytes reply = Ask(dns_peer::MakeQuery(static_cast<uint16_t>(i), {"busy", "example"}, 1));
+        ASSERT_EQ(reply.size(), 46u) << dns_peer::Hex(reply);
+        EXPECT_EQ(reply[0], static_cast<uint8_t>(i >> 8));
+        EXPECT_EQ(reply[1], static_cast<uint8_t>(i));
+        const uint8_t last = reply.back();
+        EXPECT_TRUE(last == 1 || last == 2) << dns_peer::Hex(reply);
+        ++answered;
+    }
+    // Not local: the forwarders are copied while they are being replaced;
+    // neither version is usable, so nothing answers.
+    constexpr int kForwardedQueries = 5;
+    for (int i = 0; i < kForwardedQueries; ++i) {
+        EXPECT_TRUE(Ask(dns_peer::MakeQuery(static_cast<uint16_t>(i), {"busy", "example"}, 28), 200).empty());
+    }
+    done = true;
+    editor.join();
+    logger.join();
+    StopServer();
+    EXPECT_EQ(answered, kQueries);
+    EXPECT_EQ(state.stats.requests.load(), requests + kQueries + kForwardedQueries);
+    EXPECT_EQ(state.stats.localHits.load(), localHits + kQueries);
+    EXPECT_EQ(dns_peer::CountMessages(LogPath(), "Q from 127.0.0.1 name=busy.example type=1"), kQueries);
+}
+
+// The product port. Another program may hold it for a moment, so the bind is
+// retried for a while; only outside CI may a missing right or a busy port
+// skip the test.
+TEST_F(DnsServer, ServesOnPort53) {
+    ServerState& state = GetServerState();
+    SetServerPortsForTesting(0, dns_peer::kUpstreamPort);
+    const auto deadline = dns_peer::Clock::now() + 20s;
+    for (;;) {
+        StartServer();
+        ASSERT_TRUE(dns_peer::WaitFor(
+            [&] { return dns_peer::CountMessages(LogPath(), kStarted) > 0 || !state.running.load(); }));
+        if (state.running.load()) {
+            break;
+        }
+        const int error = state.lastSocketError.load();
+        if (error == kAccessDenied && !InCi()) {
+            GTEST_SKIP() << "no right to bind port 53";
+        }
+        ASSERT_EQ(error, kAddressInUse);
+        if (dns_peer::Clock::now() > deadline) {
+            if (!InCi()) {
+                GTEST_SKIP() << "port 53 stayed busy";
+            }
+            FAIL() << "port 53 stayed busy";
+        }
+        std::this_thread::sleep_for(250ms);
+    }
+    EXPECT_EQ(Ask(dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 1), 3000, 53), kHostAnswer);
+    StopServer();
+}
+
+}  // namespace
