@@ -217,6 +217,11 @@ class ToolWindowTest : public ::testing::Test {
         static HWND owner = CreateOwner();
         ASSERT_NE(owner, nullptr);
         Ui().mainWindow = owner;
+        // A real main window destroyed by an earlier test takes the shared
+        // font and brush with it.
+        EnsureSharedResources();
+        ASSERT_NE(Ui().sharedFont, nullptr);
+        ASSERT_NE(Ui().whiteBrush, nullptr);
         DataFolderPath();  // creates the folder, as the program's start-up does
         ASSERT_TRUE(std::filesystem::is_directory(data_.folder()));
         SetLiveConfig(ServerConfig{});
@@ -275,15 +280,20 @@ class ToolWindowTest : public ::testing::Test {
     test_support::ScopedDataFolder data_{"-ui"};
 
   private:
-    static HWND CreateOwner() {
-        Ui().instance = GetModuleHandleW(nullptr);
+    static void EnsureSharedResources() {
         if (Ui().whiteBrush == nullptr) {
             Ui().whiteBrush = CreateSolidBrush(RGB(255, 255, 255));
         }
-        LOGFONTW font{};
-        font.lfHeight = -13;
-        wcscpy(font.lfFaceName, L"Segoe UI");
-        Ui().sharedFont = CreateFontIndirectW(&font);
+        if (Ui().sharedFont == nullptr) {
+            LOGFONTW font{};
+            font.lfHeight = -13;
+            wcscpy(font.lfFaceName, L"Segoe UI");
+            Ui().sharedFont = CreateFontIndirectW(&font);
+        }
+    }
+
+    static HWND CreateOwner() {
+        Ui().instance = GetModuleHandleW(nullptr);
         WNDCLASSW windowClass{};
         windowClass.lpfnWndProc = DefWindowProcW;
         windowClass.hInstance = Ui().instance;
