@@ -1,0 +1,165 @@
+#include "tool_window_support.h"
+
+namespace {
+
+using namespace tool_test;
+
+class ForwardingWindow : public ToolWindowTest {};
+
+void SetEdits(const std::wstring& first, const std::wstring& second, const std::wstring& third) {
+    SetWindowTextW(ForwarderEdits()[0], first.c_str());
+    SetWindowTextW(ForwarderEdits()[1], second.c_str());
+    SetWindowTextW(ForwarderEdits()[2], third.c_str());
+}
+
+TEST_F(ForwardingWindow, BuildsLabelsEditsAndButtonsAtTheirPlaces) {
+    HWND window = OpenToolWindow(kForwardingWindow);
+    ASSERT_NE(window, nullptr);
+    const std::vector<HWND> children = ChildrenOf(window);
+    ASSERT_EQ(children.size(), 8u);
+    const struct {
+        const wchar_t* className;
+        const wchar_t* text;
+        int x, y, width, height, id;
+    } expected[] = {
+        {L"Static", L"Forwarding DNS 1 IPv4:", 20, 20, 200, 20, 0},
+        {L"Edit", L"", 220, 16, 260, 26, 0},
+        {L"Static", L"Forwarding DNS 2 IPv4:", 20, 60, 200, 20, 0},
+        {L"Edit", L"", 220, 56, 260, 26, 0},
+        {L"Static", L"Forwarding DNS 3 IPv4:", 20, 100, 200, 20, 0},
+        {L"Edit", L"", 220, 96, 260, 26, 0},
+        {L"Button", L"Save", 220, 150, 120, 34, 3001},
+        {L"Button", L"Cancel", 360, 150, 120, 34, 3002},
+    };
+    for (size_t i = 0; i < children.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(ClassOf(children[i]), expected[i].className);
+        EXPECT_EQ(TextOf(children[i]), expected[i].text);
+        EXPECT_EQ(GetDlgCtrlID(children[i]), expected[i].id);
+        const RECT at = PlaceOf(children[i]);
+        EXPECT_EQ(at.left, expected[i].x);
+        EXPECT_EQ(at.top, expected[i].y);
+        EXPECT_EQ(at.right - at.left, expected[i].width);
+        EXPECT_EQ(at.bottom - at.top, expected[i].height);
+        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(children[i], WM_GETFONT, 0, 0)), Ui().sharedFont);
+        const bool isEdit = expected[i].className == std::wstring(L"Edit");
+        EXPECT_EQ((GetWindowLongW(children[i], GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0, isEdit);
+        if (isEdit) {
+            EXPECT_EQ(GetWindowLongW(children[i], GWL_STYLE) & ES_AUTOHSCROLL, 0);
+        }
+    }
+    EXPECT_EQ(children[1], ForwarderEdits()[0]);
+    EXPECT_EQ(children[3], ForwarderEdits()[1]);
+    EXPECT_EQ(children[5], ForwarderEdits()[2]);
+
+    HDC dc = GetDC(window);
+    EXPECT_EQ(
+        SendMessageW(window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(children[0])),
+        reinterpret_cast<LRESULT>(Ui().whiteBrush));
+    EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 0));
+    EXPECT_EQ(GetBkColor(dc), RGB(255, 255, 255));
+    ReleaseDC(window, dc);
+}
+
+TEST_F(ForwardingWindow, ShowsAndSavesTheThreeServersAsTyped) {
+    ServerConfig config = SampleConfig();
+    config.forwarding.dns3 = "\xC3\xA9t\xC3\xA9";
+    SetLiveConfig(config);
+    HWND window = OpenToolWindow(kForwardingWindow);
+    EXPECT_EQ(TextOf(ForwarderEdits()[0]), L"192.0.2.53");
+    EXPECT_EQ(TextOf(ForwarderEdits()[1]), L"198.51.100.53");
+    EXPECT_EQ(TextOf(ForwarderEdits()[2]), L"\u00e9t\u00e9");
+
+    std::wstring tooLong(300, L'1');
+    tooLong[253] = L'\u00e9';  // the last unit kept
+    tooLong[254] = L'x';       // the first unit cut
+    SetEdits(L" 192.0.2.1", tooLong, L"");
+    Command(window, kForwardingSaveId);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(Ui().toolWindows[kForwardingWindow], nullptr);
+
+    const ServerConfig live = LiveConfig();
+    EXPECT_EQ(live.forwarding.dns1, " 192.0.2.1");
+    EXPECT_EQ(live.forwarding.dns2, std::string(253, '1').append("\xC3\xA9"));
+    EXPECT_EQ(live.forwarding.dns3, "");
+    // The records are left alone.
+    EXPECT_EQ(BuildConfigXml(ServerConfig{live.forwarding, config.records}), BuildConfigXml(live));
+    EXPECT_EQ(ReadBytes(ConfigFile()), BuildConfigXml(live));
+    EXPECT_EQ(Log(), std::vector<std::string>{"Settings saved (forwarding)"});
+    EXPECT_TRUE(Recorded().messages.empty());
+}
+
+TEST_F(ForwardingWindow, CancelAndTheCloseBoxDiscardEdits) {
+    SetLiveConfig(SampleConfig());
+    for (int way = 0; way < 2; ++way) {
+        SCOPED_TRACE(way);
+        HWND window = OpenToolWindow(kForwardingWindow);
+        SetEdits(L"203.0.113.1", L"203.0.113.2", L"203.0.113.3");
+        if (way == 0) {
+            Command(window, kForwardingCancelId);
+        } else {
+            SendMessageW(window, WM_CLOSE, 0, 0);
+        }
+        EXPECT_FALSE(IsWindow(window));
+    }
+    // Ids of the other windows and the high word do nothing here.
+    HWND window = OpenToolWindow(kForwardingWindow);
+    for (int id : {0, 2001, 3000, 3003, 4002}) {
+        Command(window, id);
+    }
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, kForwardingSaveId), 0);
+    EXPECT_TRUE(IsWindow(window));
+
+    EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
+    EXPECT_FALSE(std::filesystem::exists(ConfigFile()));
+    EXPECT_FALSE(std::filesystem::exists(LogFile()));
+}
+
+TEST_F(ForwardingWindow, OpeningAgainKeepsUnsavedEdits) {
+    HWND first = OpenToolWindow(kForwardingWindow);
+    SetEdits(L"typed", L"", L"");
+    EXPECT_EQ(OpenToolWindow(kForwardingWindow), first);
+    EXPECT_EQ(TextOf(ForwarderEdits()[0]), L"typed");
+}
+
+TEST_F(ForwardingWindow, UnwritableConfigFileIsReportedAndTheChangeStaysLive) {
+    SetLiveConfig(SampleConfig());
+    ASSERT_TRUE(SaveConfig());
+    const std::string before = ReadBytes(ConfigFile());
+    BlockConfigWrites();
+    HWND window = OpenToolWindow(kForwardingWindow);
+    SetEdits(L"203.0.113.9", L"", L"");
+    Command(window, kForwardingSaveId);
+
+    ASSERT_EQ(Recorded().messages.size(), 1u);
+    EXPECT_EQ(Recorded().messages[0].owner, window);
+    EXPECT_EQ(Recorded().messages[0].caption, L"Forwarding");
+    EXPECT_EQ(Recorded().messages[0].text,
+              L"Could not write the configuration file. The change applies until Tarnwick is closed.");
+    EXPECT_EQ(Recorded().messages[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(Log(), std::vector<std::string>{"Settings not saved (forwarding)"});
+    EXPECT_EQ(LiveConfig().forwarding.dns1, "203.0.113.9");
+    EXPECT_FALSE(IsWindow(window));
+    UnblockConfigWrites();
+    EXPECT_EQ(ReadBytes(ConfigFile()), before);
+}
+
+TEST_F(ForwardingWindow, IsNotRefreshedByAnImportAndItsSaveWins) {
+    SetLiveConfig(SampleConfig());
+    HWND forwarding = OpenToolWindow(kForwardingWindow);
+    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    const std::filesystem::path file = data_.base() / "import.xml";
+    WriteBytes(file, "<dns1>203.0.113.1</dns1><dns2>203.0.113.2</dns2>");
+    Recorded().importPath = test_support::WidePath(file);
+    Command(editor, kRecordsImportId);
+    ASSERT_EQ(LiveConfig().forwarding.dns1, "203.0.113.1");
+    EXPECT_EQ(TextOf(ForwarderEdits()[0]), L"192.0.2.53");
+    EXPECT_EQ(TextOf(ForwarderEdits()[1]), L"198.51.100.53");
+
+    Command(forwarding, kForwardingSaveId);
+    EXPECT_EQ(LiveConfig().forwarding.dns1, "192.0.2.53");
+    EXPECT_EQ(LiveConfig().forwarding.dns2, "198.51.100.53");
+    EXPECT_EQ(LiveConfig().forwarding.dns3, "");
+}
+
+}  // namespace

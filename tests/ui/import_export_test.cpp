@@ -1,0 +1,421 @@
+#include "tool_window_support.h"
+
+namespace {
+
+using namespace tool_test;
+
+class ImportExport : public ToolWindowTest {
+  protected:
+    // The editor open with an unsaved edit in row 2, to see whether the rows
+    // were refreshed.
+    HWND OpenEditorWithUnsavedEdit() {
+        HWND editor = OpenToolWindow(kRecordsEditorWindow);
+        SetWindowTextW(RecordRows()[2].name, L"unsaved.edit");
+        return editor;
+    }
+    bool UnsavedEditStillShown() const { return TextOf(RecordRows()[2].name) == L"unsaved.edit"; }
+};
+
+const wchar_t kNotWritten[] = L"Could not write the configuration file. The change applies until Tarnwick is closed.";
+
+void ExpectOneMessage(HWND owner, const std::wstring& text, const std::wstring& caption) {
+    ASSERT_EQ(Recorded().messages.size(), 1u);
+    EXPECT_EQ(Recorded().messages[0].owner, owner);
+    EXPECT_EQ(Recorded().messages[0].text, text);
+    EXPECT_EQ(Recorded().messages[0].caption, caption);
+    EXPECT_EQ(Recorded().messages[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+}
+
+TEST_F(ImportExport, ExportThenImportChangesNothingAndLogsEachStep) {
+    SetLiveConfig(SampleConfig());
+    ASSERT_TRUE(SaveConfig());
+    const std::string saved = ReadBytes(ConfigFile());
+    HWND editor = OpenEditorWithUnsavedEdit();
+    const std::filesystem::path file = data_.base() / "backup.xml";
+    const std::string path = Utf16ToUtf8(test_support::WidePath(file));
+
+    Recorded().exportPath = test_support::WidePath(file);
+    Command(editor, kRecordsExportId);
+    EXPECT_EQ(Recorded().exportChoices, 1);
+    EXPECT_EQ(ReadBytes(file), saved) << "the export must be the bytes of config.xml";
+    EXPECT_TRUE(UnsavedEditStillShown()) << "export must not touch the rows";
+    EXPECT_EQ(Log(), std::vector<std::string>{"Settings exported to: " + path});
+
+    Recorded().importPath = test_support::WidePath(file);
+    Command(editor, kRecordsImportId);
+    EXPECT_EQ(Recorded().importChoices, 1);
+    EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
+    EXPECT_EQ(ReadBytes(ConfigFile()), saved);
+    EXPECT_FALSE(UnsavedEditStillShown()) << "import must refill the rows";
+    EXPECT_EQ(TextOf(RecordRows()[0].name), L"nas.home.test");
+    EXPECT_EQ(Log(), (std::vector<std::string>{"Settings exported to: " + path, "Settings imported from: " + path}));
+    EXPECT_TRUE(Recorded().messages.empty());
+    EXPECT_TRUE(IsWindow(editor)) << "the editor stays open";
+}
+
+TEST_F(ImportExport, ExportWritesTheLiveConfigurationNotTheRows) {
+    SetLiveConfig(SampleConfig());
+    HWND editor = OpenEditorWithUnsavedEdit();
+    const std::filesystem::path file = data_.base() / "live.xml";
+    WriteBytes(file, std::string(10000, 'x'));  // an existing, longer file is replaced whole
+    Recorded().exportPath = test_support::WidePath(file);
+    Command(editor, kRecordsExportId);
+    EXPECT_EQ(ReadBytes(file), BuildConfigXml(SampleConfig()));
+    EXPECT_FALSE(std::filesystem::exists(ConfigFile())) << "export must not save config.xml";
+}
+
+TEST_F(ImportExport, NonAsciiPathsAreKeptInFilesAndLog) {
+    SetLiveConfig(SampleConfig());
+    const std::filesystem::path folder = data_.base() / test_support::FromWide(L"d\u00e9j\u00e0 \u65e5\u672c");
+    std::filesystem::create_directories(folder);
+    const std::wstring wide = test_support::WidePath(folder / test_support::FromWide(L"r\u00e9glages \u2713.xml"));
+    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    Recorded().exportPath = wide;
+    Command(editor, kRecordsExportId);
+    ASSERT_EQ(ReadFileText(wide), BuildConfigXml(SampleConfig()));
+
+    SetLiveConfig(ServerConfig{});
+    Recorded().importPath = wide;
+    Command(editor, kRecordsImportId);
+    EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
+    const std::string utf8 = Utf16ToUtf8(wide);
+    EXPECT_NE(utf8.find("d\xC3\xA9j\xC3\xA0 \xE6\x97\xA5\xE6\x9C\xAC"), std::string::npos);
+    EXPECT_EQ(Log(), (std::vector<std::string>{"Settings exported to: " + utf8, "Settings imported from: " + utf8}));
+}
+
+TEST_F(ImportExport, ImportAppliesSavesInWriterLayoutAndRefreshesRows) {
+    SetLiveConfig(SampleConfig());
+    HWND editor = OpenEditorWithUnsavedEdit();
+    const std::filesystem::path file = data_.base() / "partial.xml";
+    // CR LF lines, a record out of range, one without index, one in slot 5.
+    WriteBytes(file,
+               "<dns2>192.0.2.1</dns2>\r\n"
+               "<record index=\"20\"><name>far</name></record>\r\n"
+               "<record><name>none</name></record>\r\n"
+               "<record index=\"5\"><enabled>1</enabled><type>MX</type><name>mx.test.</name>"
+               "<value>mail.test</value><ttl>0</ttl></record>\r\n");
+    Recorded().importPath = test_support::WidePath(file);
+    Command(editor, kRecordsImportId);
+
+    ServerConfig expected;
+    expected.forwarding.dns2 = "192.0.2.1";
+    expected.records[5] = {15, "mx.test", "mail.test", 60, true};
+    EXPECT_TRUE(SameConfig(LiveConfig(), expected)) << BuildConfigXml(LiveConfig());
+    EXPECT_EQ(ReadBytes(ConfigFile()), BuildConfigXml(expected));
+    EXPECT_EQ(TextOf(RecordRows()[0].name), L"");
+    EXPECT_EQ(TextOf(RecordRows()[5].name), L"mx.test");
+    EXPECT_EQ(SendMessageW(RecordRows()[5].type, CB_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(TextOf(RecordRows()[5].ttl), L"60");
+    EXPECT_FALSE(UnsavedEditStillShown());
+    EXPECT_EQ(Log().size(), 1u);
+}
+
+TEST_F(ImportExport, CancelledDialogsChangeNothing) {
+    SetLiveConfig(SampleConfig());
+    HWND editor = OpenEditorWithUnsavedEdit();
+    Command(editor, kRecordsImportId);
+    Command(editor, kRecordsExportId);
+    EXPECT_EQ(Recorded().importChoices, 1);
+    EXPECT_EQ(Recorded().exportChoices, 1);
+    EXPECT_TRUE(Recorded().messages.empty());
+    EXPECT_TRUE(UnsavedEditStillShown());
+    EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
+    EXPECT_FALSE(std::filesystem::exists(ConfigFile()));
+    EXPECT_FALSE(std::filesystem::exists(LogFile()));
+}
+
+TEST_F(ImportExport, UnreadableFileIsReportedAndChangesNothing) {
+    SetLiveConfig(SampleConfig());
+    HWND editor = OpenEditorWithUnsavedEdit();
+    const std::filesystem::path locked = data_.base() / "locked.xml";
+    WriteBytes(locked, BuildConfigXml(ServerConfig{}));
+    const std::wstring lockedPath = test_support::WidePath(locked);
+    HANDLE holder = CreateFileW(lockedPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+    for (const std::wstring& path : {test_support::WidePath(data_.base() / "gone.xml"), lockedPath}) {
+        SCOPED_TRACE(Utf16ToUtf8(path));
+        Recorded().messages.clear();
+        Recorded().importPath = path;
+        Command(editor, kRecordsImportId);
+        ExpectOneMessage(editor, L"Could not read the selected XML file.", L"Import");
+    }
+    CloseHandle(holder);
+    EXPECT_TRUE(UnsavedEditStillShown());
+    EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
+    EXPECT_FALSE(std::filesystem::exists(ConfigFile()));
+    EXPECT_FALSE(std::filesystem::exists(LogFile()));
+}
+
+TEST_F(ImportExport, ImportWithUnwritableConfigIsReportedAndStaysLive) {
+    ASSERT_TRUE(SaveConfig());
+    const std::string before = ReadBytes(ConfigFile());
+    BlockConfigWrites();
+    HWND editor = OpenEditorWithUnsavedEdit();
+    const std::filesystem::path file = data_.base() / "in.xml";
+    WriteBytes(file, BuildConfigXml(SampleConfig()));
+    Recorded().importPath = test_support::WidePath(file);
+    Command(editor, kRecordsImportId);
+
+    ExpectOneMessage(editor, kNotWritten, L"Import");
+    EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
+    EXPECT_EQ(TextOf(RecordRows()[0].name), L"nas.home.test");
+    EXPECT_EQ(Log(), std::vector<std::string>{"Settings imported but not saved from: " +
+                                              Utf16ToUtf8(test_support::WidePath(file))});
+    UnblockConfigWrites();
+    EXPECT_EQ(ReadBytes(ConfigFile()), before);
+}
+
+TEST_F(ImportExport, FailedExportLeavesTheTargetAsItWasAndLogsNothing) {
+    SetLiveConfig(SampleConfig());
+    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    const std::filesystem::path folder = data_.base() / "targets";
+    std::filesystem::create_directories(folder / "a folder.xml");
+    const std::string old = "<dns1>203.0.113.7</dns1>\n";
+    WriteBytes(folder / "read-only.xml", old);
+    WriteBytes(folder / "held.xml", old);
+    HANDLE readOnlyHolder = BlockWrites(test_support::WidePath(folder / "read-only.xml"));
+    CloseHandle(readOnlyHolder);  // read-only attribute alone
+    const std::wstring heldPath = test_support::WidePath(folder / "held.xml");
+    HANDLE heldHolder =
+        CreateFileW(heldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(heldHolder, INVALID_HANDLE_VALUE);
+
+    const std::filesystem::path targets[] = {folder / "read-only.xml", folder / "held.xml", folder / "a folder.xml",
+                                             folder / "missing" / "x.xml"};
+    for (const auto& target : targets) {
+        SCOPED_TRACE(target.string());
+        Recorded().messages.clear();
+        Recorded().exportPath = test_support::WidePath(target);
+        Command(editor, kRecordsExportId);
+        ExpectOneMessage(editor, L"Could not write the XML file.", L"Export");
+    }
+    CloseHandle(heldHolder);
+    HANDLE ignored = INVALID_HANDLE_VALUE;
+    Unblock(test_support::WidePath(folder / "read-only.xml"), ignored);
+
+    EXPECT_EQ(ReadBytes(folder / "read-only.xml"), old);
+    EXPECT_EQ(ReadBytes(folder / "held.xml"), old);
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "a folder.xml"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "missing"));
+    // No half-written temporary file is left beside the targets.
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"a folder.xml", "held.xml", "read-only.xml"}));
+    EXPECT_FALSE(std::filesystem::exists(LogFile()));
+}
+
+TEST_F(ImportExport, DocumentWithoutAnyConfigurationElementIsRefused) {
+    SetLiveConfig(SampleConfig());
+    ASSERT_TRUE(SaveConfig());
+    const std::string saved = ReadBytes(ConfigFile());
+    HWND editor = OpenEditorWithUnsavedEdit();
+    const std::string refused[] = {
+        "",
+        "not xml at all",
+        "<?xml version=\"1.0\"?><config><forwarding></forwarding><records></records></config>",
+        "<record><name>no index</name></record>",
+        "<record index=\"20\"><name>too far</name></record>",
+        "<record index=\"-1\"><name>negative</name></record>",
+        "<record index='3'><name>single quotes</name></record>",
+        "<dns1 >192.0.2.1</dns1><DNS2>192.0.2.2</DNS2><dns3>unclosed",
+        "<html><body>a web page</body></html>",
+    };
+    const std::filesystem::path file = data_.base() / "other.xml";
+    for (const std::string& text : refused) {
+        SCOPED_TRACE(text);
+        EXPECT_FALSE(HasConfigElements(text));
+        Recorded().messages.clear();
+        WriteBytes(file, text);
+        Recorded().importPath = test_support::WidePath(file);
+        Command(editor, kRecordsImportId);
+        ExpectOneMessage(editor, L"Could not parse/apply the selected XML file.", L"Import");
+    }
+    EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
+    EXPECT_EQ(ReadBytes(ConfigFile()), saved);
+    EXPECT_TRUE(UnsavedEditStillShown());
+    EXPECT_FALSE(std::filesystem::exists(LogFile()));
+}
+
+TEST_F(ImportExport, DocumentWithOneUsableElementImportsAsRead) {
+    const struct {
+        std::string text;
+        ServerConfig expected;
+    } accepted[] = {
+        {"<dns3></dns3>", ServerConfig{}},
+        {"<dns2>192.0.2.1</dns2>", ServerConfig{{"", "192.0.2.1", ""}, {}}},
+        {"<record index=\"abc\"></record>", ServerConfig{}},
+        {"<record index=\" 19x\"><enabled>1</enabled><name>n</name></record>",
+         [] {
+             ServerConfig c;
+             c.records[19] = {1, "n", "", 60, true};
+             return c;
+         }()},
+        {"<record index=\"99999999999999999999\"></record><record index=\"+4\"><ttl>-1</ttl></record>",
+         [] {
+             ServerConfig c;
+             c.records[4].ttl = 4294967295u;
+             return c;
+         }()},
+    };
+    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    const std::filesystem::path file = data_.base() / "one.xml";
+    size_t imports = 0;
+    for (const auto& item : accepted) {
+        SCOPED_TRACE(item.text);
+        EXPECT_TRUE(HasConfigElements(item.text));
+        SetLiveConfig(SampleConfig());
+        WriteBytes(file, item.text);
+        Recorded().importPath = test_support::WidePath(file);
+        Command(editor, kRecordsImportId);
+        ++imports;
+        EXPECT_TRUE(Recorded().messages.empty());
+        EXPECT_TRUE(SameConfig(LiveConfig(), item.expected)) << BuildConfigXml(LiveConfig());
+        EXPECT_EQ(ReadBytes(ConfigFile()), BuildConfigXml(item.expected));
+        EXPECT_EQ(Log().size(), imports);
+    }
+}
+
+TEST(FileDialogs, AskForXmlFilesWithTheRightChecks) {
+    wchar_t buffer[kFileDialogBufferUnits] = {};
+    HWND owner = reinterpret_cast<HWND>(0x1234);
+    const OPENFILENAMEW open = ImportDialogFields(owner, buffer);
+    const OPENFILENAMEW save = ExportDialogFields(owner, buffer);
+    const wchar_t filter[] = L"XML Files (*.xml)\0*.xml\0All Files (*.*)\0*.*\0";
+    for (const OPENFILENAMEW* dialog : {&open, &save}) {
+        EXPECT_EQ(dialog->lStructSize, sizeof(OPENFILENAMEW));
+        EXPECT_EQ(dialog->hwndOwner, owner);
+        ASSERT_NE(dialog->lpstrFilter, nullptr);
+        EXPECT_EQ(std::wmemcmp(dialog->lpstrFilter, filter, std::size(filter)), 0);
+        EXPECT_EQ(dialog->nFilterIndex, 0u);
+        EXPECT_EQ(dialog->lpstrFile, buffer);
+        EXPECT_EQ(dialog->nMaxFile, 260u);
+        EXPECT_STREQ(dialog->lpstrDefExt, L"xml");
+        EXPECT_EQ(dialog->lpstrInitialDir, nullptr);
+        EXPECT_EQ(dialog->lpstrTitle, nullptr);
+        EXPECT_EQ(dialog->lpstrCustomFilter, nullptr);
+        EXPECT_EQ(dialog->lpstrFileTitle, nullptr);
+    }
+    EXPECT_EQ(open.Flags, 0x1800u);
+    EXPECT_EQ(save.Flags, 0x802u);
+}
+
+TEST(ReadFileText, ReturnsRawBytesOrNothing) {
+    test_support::ScratchFolder folder;
+    const std::string bytes("\xEF\xBB\xBF<a>\r\n\0\xFF", 9);
+    const std::filesystem::path file = folder.path() / "raw.xml";
+    WriteBytes(file, bytes);
+    EXPECT_EQ(ReadFileText(test_support::WidePath(file)), bytes);
+    WriteBytes(file, "");
+    EXPECT_EQ(ReadFileText(test_support::WidePath(file)), std::string());
+    EXPECT_EQ(ReadFileText(test_support::WidePath(folder.path() / "none.xml")), std::nullopt);
+}
+
+}  // namespace
+
+namespace {
+
+// Fills the platform's file dialog from inside its own modal loop: a thread
+// timer finds the dialog, types the name into its file name box and presses
+// OK (or Cancel when no name is set).
+std::wstring dialogInput;
+bool dialogSeen = false;
+
+BOOL CALLBACK FindFileDialog(HWND window, LPARAM found) {
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    if (IsWindowVisible(window) && std::wstring(className) == L"#32770") {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK AnswerFileDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindFileDialog, reinterpret_cast<LPARAM>(&dialog));
+    if (dialog == nullptr) {
+        return;
+    }
+    KillTimer(nullptr, timer);
+    dialogSeen = true;
+    if (dialogInput.empty()) {
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        return;
+    }
+    // The file name box: a combo box (cmb13) in the Explorer-style dialog, an
+    // edit (edt1) in the older one.
+    HWND nameBox = GetDlgItem(dialog, 0x47C);
+    if (nameBox == nullptr) {
+        nameBox = GetDlgItem(dialog, 0x480);
+    }
+    SetWindowTextW(nameBox, dialogInput.c_str());
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+std::optional<std::wstring> RunDialog(std::optional<std::wstring> (*choose)(HWND), const std::wstring& input) {
+    dialogInput = input;
+    dialogSeen = false;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 100, AnswerFileDialog);
+    std::optional<std::wstring> chosen = choose(nullptr);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(dialogSeen) << "the dialog never showed";
+    return chosen;
+}
+
+TEST(FileDialogs, PlatformDialogsReturnTheChosenFullPath) {
+    test_support::ScratchFolder folder("-d\xC3\xA9j\xC3\xA0");
+    const std::wstring base = folder.wide();
+
+    // A name without extension gets "xml" appended by the Save dialog.
+    EXPECT_EQ(RunDialog(ChooseExportFile, base + L"\\chosen"), base + L"\\chosen.xml");
+    EXPECT_EQ(RunDialog(ChooseExportFile, base + L"\\keep.xml"), base + L"\\keep.xml");
+    EXPECT_EQ(RunDialog(ChooseExportFile, L""), std::nullopt);
+
+    WriteBytes(folder.path() / "present.xml", "<dns1>x</dns1>");
+    EXPECT_EQ(RunDialog(ChooseImportFile, base + L"\\present.xml"), base + L"\\present.xml");
+    EXPECT_EQ(RunDialog(ChooseImportFile, L""), std::nullopt);
+}
+
+}  // namespace
+
+namespace {
+
+// The refusal must agree with the reader: a record element counts exactly
+// when the reader places it in a slot.
+TEST(ImportRefusal, AgreesWithTheReaderOnEveryIndexForm) {
+    const std::string indexes[] = {"",
+                                   " 7",
+                                   "07",
+                                   "7b",
+                                   "-0",
+                                   "+19",
+                                   "19",
+                                   "20",
+                                   "-1",
+                                   "+-1",
+                                   "4294967296",
+                                   "\t3",
+                                   "\v3",
+                                   "abc",
+                                   "0x5",
+                                   "1e1",
+                                   "- 1",
+                                   "00000000000000000000019",
+                                   "99999999999999999999"};
+    for (const std::string& index : indexes) {
+        SCOPED_TRACE("index=\"" + index + "\"");
+        const std::string document = "<record index=\"" + index + "\"><name>probe</name></record>";
+        const ServerConfig read = ParseConfigXml(document);
+        bool placed = false;
+        for (const DnsRecord& record : read.records) {
+            placed = placed || record.name == "probe";
+        }
+        EXPECT_EQ(HasConfigElements(document), placed);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,387 @@
+#include <thread>
+
+#include "tool_window_support.h"
+
+namespace {
+
+using namespace tool_test;
+
+class RecordsEditor : public ToolWindowTest {};
+
+void SetRow(size_t row,
+            bool enabled,
+            int typeItem,
+            const std::wstring& name,
+            const std::wstring& value,
+            const std::wstring& ttl) {
+    const RecordRowControls& controls = RecordRows()[row];
+    SendMessageW(controls.enabled, BM_SETCHECK, enabled ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageW(controls.type, CB_SETCURSEL, static_cast<WPARAM>(typeItem), 0);
+    SetWindowTextW(controls.name, name.c_str());
+    SetWindowTextW(controls.value, value.c_str());
+    SetWindowTextW(controls.ttl, ttl.c_str());
+}
+
+TEST_F(RecordsEditor, BuildsHeadersRowsAndButtonsAtTheirPlaces) {
+    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    ASSERT_NE(editor, nullptr);
+    const std::vector<HWND> children = ChildrenOf(editor);
+    // 5 headers, 20 rows of 5 controls, 4 buttons, in creation order.
+    ASSERT_EQ(children.size(), 5u + 100u + 4u);
+
+    struct Expected {
+        const wchar_t* text;
+        int x, y, width, height;
+    };
+    const Expected headers[] = {{L"On", 10, 10, 30, 20},
+                                {L"Type", 50, 10, 70, 20},
+                                {L"DNS name", 130, 10, 220, 20},
+                                {L"IPv4/value", 360, 10, 170, 20},
+                                {L"TTL (s)", 540, 10, 70, 20}};
+    for (size_t i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(ClassOf(children[i]), L"Static");
+        EXPECT_EQ(TextOf(children[i]), headers[i].text);
+        const RECT at = PlaceOf(children[i]);
+        EXPECT_EQ(at.left, headers[i].x);
+        EXPECT_EQ(at.top, headers[i].y);
+        EXPECT_EQ(at.right - at.left, headers[i].width);
+        EXPECT_EQ(at.bottom - at.top, headers[i].height);
+    }
+
+    for (size_t row = 0; row < kRecordSlotCount; ++row) {
+        SCOPED_TRACE(row);
+        const int y = 36 + 28 * static_cast<int>(row);
+        const RecordRowControls& controls = RecordRows()[row];
+        const HWND expectedOrder[] = {controls.enabled, controls.type, controls.name, controls.value, controls.ttl};
+        for (size_t column = 0; column < 5; ++column) {
+            EXPECT_EQ(children[5 + row * 5 + column], expectedOrder[column]);
+            EXPECT_EQ(GetDlgCtrlID(expectedOrder[column]), 0);
+            EXPECT_TRUE(IsWindowVisible(expectedOrder[column]));
+            EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(expectedOrder[column], WM_GETFONT, 0, 0)), Ui().sharedFont);
+        }
+        const RECT check = PlaceOf(controls.enabled);
+        EXPECT_EQ(check.left, 10);
+        EXPECT_EQ(check.top, y + 2);
+        EXPECT_EQ(check.right - check.left, 30);
+        EXPECT_EQ(check.bottom - check.top, 22);
+        EXPECT_EQ(GetWindowLongW(controls.enabled, GWL_STYLE) & BS_TYPEMASK, BS_AUTOCHECKBOX);
+        EXPECT_EQ(SendMessageW(controls.enabled, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+
+        EXPECT_EQ(GetWindowLongW(controls.type, GWL_STYLE) & 3, CBS_DROPDOWNLIST);
+        EXPECT_EQ(PlaceOf(controls.type).left, 50);
+        EXPECT_EQ(PlaceOf(controls.type).top, y);
+        EXPECT_EQ(SendMessageW(controls.type, CB_GETCOUNT, 0, 0), 2);
+        wchar_t item[8] = {};
+        SendMessageW(controls.type, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(item));
+        EXPECT_STREQ(item, L"A");
+        SendMessageW(controls.type, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(item));
+        EXPECT_STREQ(item, L"MX");
+        EXPECT_EQ(SendMessageW(controls.type, CB_GETCURSEL, 0, 0), 0);
+
+        const struct {
+            HWND control;
+            int x, width;
+        } edits[] = {{controls.name, 130, 220}, {controls.value, 360, 170}, {controls.ttl, 540, 70}};
+        for (const auto& edit : edits) {
+            const RECT at = PlaceOf(edit.control);
+            EXPECT_EQ(ClassOf(edit.control), L"Edit");
+            EXPECT_EQ(at.left, edit.x);
+            EXPECT_EQ(at.top, y);
+            EXPECT_EQ(at.right - at.left, edit.width);
+            EXPECT_EQ(at.bottom - at.top, 24);
+            EXPECT_NE(GetWindowLongW(edit.control, GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
+            EXPECT_EQ(GetWindowLongW(edit.control, GWL_STYLE) & ES_AUTOHSCROLL, 0);
+        }
+        EXPECT_EQ(TextOf(controls.ttl), L"60");
+    }
+
+    const Expected buttons[] = {{L"Import", 90, 606, 120, 34},
+                                {L"Export", 220, 606, 120, 34},
+                                {L"Save", 350, 606, 120, 34},
+                                {L"Cancel", 480, 606, 120, 34}};
+    const int ids[] = {2003, 2004, 2001, 2002};
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        HWND button = children[105 + i];
+        EXPECT_EQ(TextOf(button), buttons[i].text);
+        EXPECT_EQ(GetDlgCtrlID(button), ids[i]);
+        const RECT at = PlaceOf(button);
+        EXPECT_EQ(at.left, buttons[i].x);
+        EXPECT_EQ(at.top, buttons[i].y);
+        EXPECT_EQ(at.right - at.left, buttons[i].width);
+        EXPECT_EQ(at.bottom - at.top, buttons[i].height);
+    }
+
+    // Edits and labels paint black on the shared white brush.
+    HDC dc = GetDC(editor);
+    SetTextColor(dc, RGB(1, 2, 3));
+    EXPECT_EQ(SendMessageW(editor, WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
+                           reinterpret_cast<LPARAM>(RecordRows()[0].name)),
+              reinterpret_cast<LRESULT>(Ui().whiteBrush));
+    EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 0));
+    EXPECT_EQ(GetBkColor(dc), RGB(255, 255, 255));
+    ReleaseDC(editor, dc);
+}
+
+TEST_F(RecordsEditor, RowsShowTheLiveSlots) {
+    ServerConfig config = SampleConfig();
+    config.records[3] = {7, "odd.type", "x", 9, false};  // any code but 1 shows as MX
+    SetLiveConfig(config);
+    OpenToolWindow(kRecordsEditorWindow);
+    const auto& rows = RecordRows();
+    EXPECT_EQ(SendMessageW(rows[0].enabled, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(SendMessageW(rows[0].type, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(TextOf(rows[0].name), L"nas.home.test");
+    EXPECT_EQ(TextOf(rows[0].value), L"192.0.2.10");
+    EXPECT_EQ(TextOf(rows[0].ttl), L"300");
+    EXPECT_EQ(SendMessageW(rows[1].type, CB_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(SendMessageW(rows[3].type, CB_GETCURSEL, 0, 0), 1);
+    EXPECT_EQ(SendMessageW(rows[7].enabled, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(TextOf(rows[7].name), L"caf\u00e9.test");
+    EXPECT_EQ(TextOf(rows[7].ttl), L"4294967295");
+    EXPECT_EQ(TextOf(rows[19].value), L"");
+    EXPECT_EQ(TextOf(rows[19].ttl), L"1");
+    EXPECT_EQ(TextOf(rows[12].ttl), L"60");
+}
+
+TEST_F(RecordsEditor, SaveStoresEveryRowAsTypedButForTtlAndTrailingDots) {
+    SetLiveConfig(SampleConfig());
+    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    const struct {
+        const wchar_t* text;
+        uint32_t ttl;
+    } ttls[] = {{L"", 60},
+                {L"0", 60},
+                {L"abc", 60},
+                {L" 300", 300},
+                {L"12abc", 12},
+                {L"-1", 4294967295u},
+                {L"99999999999", 4294967295u},
+                {L"+7", 7},
+                {L"4294967295", 4294967295u},
+                {L"\t 42 ", 42}};
+    for (size_t row = 0; row < std::size(ttls); ++row) {
+        SetRow(row, row % 2 == 0, static_cast<int>(row % 2), L"h" + std::to_wstring(row), L"v", ttls[row].text);
+    }
+    const std::wstring longName(600, L'n');
+    std::wstring longValue(505, L'v');
+    longValue += L"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9";  // units 506..511: only 5 of them fit
+    SetRow(10, true, 0, L"nas.home.", L"192.0.2.10.", L"60");
+    SetRow(11, false, 1, L"a.b...", L"mx.test...", L"60");
+    SetRow(12, true, 0, L"...", L".", L"60");
+    SetRow(13, true, 0, longName, longValue, L"60");
+    SetRow(14, true, 0, L" spaced name ", L" 192.0.2.1 ", L"60");
+    SetRow(15, true, 0, L"\u65e5\u672c.test", L"\u00e9.", L"60");
+    SetRow(16, false, -1, L"", L"", L"");  // nothing selected reads as A
+    SetRow(17, true, 1, L"", L"", L"5");
+    SetRow(18, false, 1, L"kept.when.off", L"mail.kept", L"77");
+    ASSERT_EQ(TextOf(RecordRows()[13].name).size(), 600u) << "the edit should hold the whole text";
+
+    Command(editor, kRecordsSaveId);
+    EXPECT_FALSE(IsWindow(editor));
+    EXPECT_EQ(Ui().toolWindows[kRecordsEditorWindow], nullptr);
+
+    const ServerConfig live = LiveConfig();
+    for (size_t row = 0; row < std::size(ttls); ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(live.records[row].ttl, ttls[row].ttl);
+        EXPECT_EQ(live.records[row].enabled, row % 2 == 0);
+        EXPECT_EQ(live.records[row].type, row % 2 == 0 ? 1 : 15);
+        EXPECT_EQ(live.records[row].name, std::string("h").append(std::to_string(row)));
+    }
+    EXPECT_EQ(live.records[10].name, "nas.home");
+    EXPECT_EQ(live.records[10].value, "192.0.2.10");
+    EXPECT_EQ(live.records[11].name, "a.b");
+    EXPECT_EQ(live.records[11].value, "mx.test");
+    EXPECT_EQ(live.records[12].name, "");
+    EXPECT_EQ(live.records[12].value, "");
+    EXPECT_EQ(live.records[13].name, std::string(510, 'n'));
+    std::string expectedValue(505, 'v');
+    expectedValue.append("\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9");
+    EXPECT_EQ(live.records[13].value, expectedValue);
+    EXPECT_EQ(live.records[14].name, " spaced name ");
+    EXPECT_EQ(live.records[14].value, " 192.0.2.1 ");
+    EXPECT_EQ(live.records[15].name, "\xE6\x97\xA5\xE6\x9C\xAC.test");
+    EXPECT_EQ(live.records[15].value, "\xC3\xA9");
+    EXPECT_EQ(live.records[16].type, 1);
+    EXPECT_FALSE(live.records[16].enabled);
+    EXPECT_EQ(live.records[16].ttl, 60u);
+    EXPECT_EQ(live.records[17].type, 15);
+    EXPECT_TRUE(live.records[17].enabled);
+    EXPECT_EQ(live.records[17].ttl, 5u);
+    EXPECT_FALSE(live.records[18].enabled);
+    EXPECT_EQ(live.records[18].type, 15);
+    EXPECT_EQ(live.records[18].name, "kept.when.off");
+    EXPECT_EQ(live.records[18].ttl, 77u);
+    // Row 19 was not touched and keeps the slot it showed.
+    EXPECT_EQ(live.records[19].name, "last.test");
+    EXPECT_EQ(live.records[19].type, 15);
+    // The forwarders are not the editor's business.
+    EXPECT_EQ(live.forwarding.dns1, "192.0.2.53");
+
+    EXPECT_EQ(ReadBytes(ConfigFile()), BuildConfigXml(live));
+    EXPECT_EQ(Log(), std::vector<std::string>{"Settings saved (records)"});
+    EXPECT_TRUE(Recorded().messages.empty());
+
+    // A fresh editor shows what was stored.
+    OpenToolWindow(kRecordsEditorWindow);
+    EXPECT_EQ(TextOf(RecordRows()[0].ttl), L"60");
+    EXPECT_EQ(TextOf(RecordRows()[5].ttl), L"4294967295");
+    EXPECT_EQ(TextOf(RecordRows()[10].value), L"192.0.2.10");
+    EXPECT_EQ(SendMessageW(RecordRows()[18].enabled, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(TextOf(RecordRows()[18].name), L"kept.when.off");
+}
+
+TEST_F(RecordsEditor, SavingUnchangedRowsRewritesTheSameFile) {
+    SetLiveConfig(SampleConfig());
+    ASSERT_TRUE(SaveConfig());
+    const std::string before = ReadBytes(ConfigFile());
+    WriteBytes(ConfigFile(), "stale");
+    Command(OpenToolWindow(kRecordsEditorWindow), kRecordsSaveId);
+    EXPECT_EQ(ReadBytes(ConfigFile()), before);
+    EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
+    EXPECT_EQ(Log(), std::vector<std::string>{"Settings saved (records)"});
+}
+
+TEST_F(RecordsEditor, CancelAndTheCloseBoxDiscardEdits) {
+    SetLiveConfig(SampleConfig());
+    for (int way = 0; way < 2; ++way) {
+        SCOPED_TRACE(way);
+        HWND editor = OpenToolWindow(kRecordsEditorWindow);
+        SetRow(0, false, 1, L"changed", L"changed", L"1");
+        if (way == 0) {
+            Command(editor, kRecordsCancelId);
+        } else {
+            SendMessageW(editor, WM_CLOSE, 0, 0);
+        }
+        EXPECT_FALSE(IsWindow(editor));
+        EXPECT_EQ(Ui().toolWindows[kRecordsEditorWindow], nullptr);
+    }
+    EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
+    EXPECT_FALSE(std::filesystem::exists(ConfigFile()));
+    EXPECT_FALSE(std::filesystem::exists(LogFile()));
+}
+
+TEST_F(RecordsEditor, OtherCommandsDoNothing) {
+    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    SetRow(2, true, 1, L"typed", L"", L"");
+    for (int id : {0, 1, 2000, 2005, 3001, 4002}) {
+        Command(editor, id);
+    }
+    // Only the low word picks the command.
+    SendMessageW(editor, WM_COMMAND, MAKEWPARAM(0, kRecordsCancelId), 0);
+    ASSERT_TRUE(IsWindow(editor));
+    EXPECT_EQ(TextOf(RecordRows()[2].name), L"typed");
+    EXPECT_FALSE(std::filesystem::exists(LogFile()));
+    EXPECT_TRUE(SameConfig(LiveConfig(), ServerConfig{}));
+}
+
+TEST_F(RecordsEditor, OpeningAgainBringsTheSameEditorWithItsEdits) {
+    HWND first = OpenToolWindow(kRecordsEditorWindow);
+    SetRow(4, true, 1, L"unsaved.test", L"mx.unsaved", L"123");
+    SetLiveConfig(SampleConfig());  // a change elsewhere must not refill the open editor
+    HWND second = OpenToolWindow(kRecordsEditorWindow);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(TextOf(RecordRows()[4].name), L"unsaved.test");
+    EXPECT_EQ(TextOf(RecordRows()[0].name), L"");
+    Command(second, kRecordsCancelId);
+    HWND third = OpenToolWindow(kRecordsEditorWindow);
+    EXPECT_EQ(TextOf(RecordRows()[4].name), L"");
+    EXPECT_EQ(TextOf(RecordRows()[0].name), L"nas.home.test");
+    EXPECT_EQ(Ui().toolWindows[kRecordsEditorWindow], third);
+}
+
+TEST_F(RecordsEditor, UnwritableConfigFileIsReportedAndTheChangeStaysLive) {
+    SetLiveConfig(SampleConfig());
+    ASSERT_TRUE(SaveConfig());
+    const std::string before = ReadBytes(ConfigFile());
+    BlockConfigWrites();
+    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    SetRow(0, true, 0, L"new.test", L"192.0.2.99", L"30");
+    Command(editor, kRecordsSaveId);
+
+    ASSERT_EQ(Recorded().messages.size(), 1u);
+    const ShownMessage& shown = Recorded().messages[0];
+    EXPECT_EQ(shown.owner, editor);
+    EXPECT_EQ(shown.caption, L"DNS Settings");
+    EXPECT_EQ(shown.text, L"Could not write the configuration file. The change applies until Tarnwick is closed.");
+    EXPECT_EQ(shown.type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(Log(), std::vector<std::string>{"Settings not saved (records)"});
+    UnblockConfigWrites();
+    EXPECT_EQ(ReadBytes(ConfigFile()), before);
+    EXPECT_EQ(LiveConfig().records[0].name, "new.test");
+    EXPECT_EQ(LiveConfig().records[0].ttl, 30u);
+    EXPECT_FALSE(IsWindow(editor));
+}
+
+TEST(RecordsTtl, FollowsTheRuntimeParser) {
+    EXPECT_EQ(TtlFromText(L""), 60u);
+    EXPECT_EQ(TtlFromText(L"0"), 60u);
+    EXPECT_EQ(TtlFromText(L"-0"), 60u);
+    EXPECT_EQ(TtlFromText(L"1"), 1u);
+    EXPECT_EQ(TtlFromText(L"-2"), 4294967294u);
+    EXPECT_EQ(TtlFromText(L"4294967296"), 4294967295u);
+    EXPECT_EQ(TtlFromText(L"0x10"), 60u);
+    EXPECT_EQ(TtlFromText(L"007"), 7u);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace tool_test;
+
+WNDPROC originalEditProc = nullptr;
+int updatesSeen = 0;
+int updatesWithoutLock = 0;
+
+// Sees each update of a subclassed row control and checks that the state
+// lock is held (by this thread, inside the fill) at that moment.
+LRESULT CALLBACK WatchLock(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETTEXT || message == BM_SETCHECK) {
+        ++updatesSeen;
+        // Asked from another thread: trying a mutex that this thread holds
+        // is not allowed.
+        bool free = false;
+        std::thread probe([&free] {
+            std::mutex& lock = GetServerState().stateLock;
+            free = lock.try_lock();
+            if (free) {
+                lock.unlock();
+            }
+        });
+        probe.join();
+        updatesWithoutLock += free ? 1 : 0;
+    }
+    return CallWindowProcW(originalEditProc, control, message, wParam, lParam);
+}
+
+TEST_F(RecordsEditor, FillHoldsTheStateLockForTheWholePass) {
+    OpenToolWindow(kRecordsEditorWindow);
+    // The first and the last control that a fill pass updates.
+    HWND first = RecordRows()[0].enabled;
+    HWND last = RecordRows()[kRecordSlotCount - 1].ttl;
+    WNDPROC buttonProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(first, GWLP_WNDPROC));
+    originalEditProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(last, GWLP_WNDPROC));
+    SetWindowLongPtrW(last, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchLock));
+    updatesSeen = 0;
+    updatesWithoutLock = 0;
+    FillRecordRows();
+    EXPECT_EQ(updatesSeen, 1);
+    EXPECT_EQ(updatesWithoutLock, 0);
+    SetWindowLongPtrW(last, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(originalEditProc));
+
+    originalEditProc = buttonProc;
+    SetWindowLongPtrW(first, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchLock));
+    updatesSeen = 0;
+    FillRecordRows();
+    EXPECT_EQ(updatesSeen, 1);
+    EXPECT_EQ(updatesWithoutLock, 0);
+    SetWindowLongPtrW(first, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(buttonProc));
+    // And the lock is free again afterwards.
+    ASSERT_TRUE(GetServerState().stateLock.try_lock());
+    GetServerState().stateLock.unlock();
+}
+
+}  // namespace

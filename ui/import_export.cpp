@@ -1,0 +1,172 @@
+#include <windows.h>
+
+#include <cctype>
+#include <mutex>
+#include <string>
+
+#include "config/config_storage.h"
+#include "config/config_xml.h"
+#include "core/file_io.h"
+#include "log/event_log.h"
+#include "log/text_convert.h"
+#include "ui/tool_windows.h"
+
+const wchar_t kConfigNotWrittenMessage[] =
+    L"Could not write the configuration file. The change applies until Tarnwick is closed.";
+
+namespace {
+
+// Description and pattern alternate; the block ends with an extra NUL.
+constexpr wchar_t kXmlFilter[] = L"XML Files (*.xml)\0*.xml\0All Files (*.*)\0*.*\0";
+constexpr DWORD kOpenFlags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+constexpr DWORD kSaveFlags = OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
+
+void ShowError(HWND owner, const wchar_t* text, const wchar_t* caption) {
+    ToolDialogs().messageBox(owner, text, caption, MB_OK | MB_ICONERROR);
+}
+
+// The reader's index rule: optional blanks, one optional sign, digits up to
+// the first non-digit (none gives 0). Values far outside 0..19 only need to
+// stay outside, so the magnitude is capped instead of overflowing.
+long long ReadIndex(const std::string& text) {
+    size_t at = 0;
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) {
+        ++at;
+    }
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+        negative = text[at] == '-';
+        ++at;
+    }
+    long long value = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        if (value < 1000) {
+            value = value * 10 + (text[at] - '0');
+        }
+    }
+    return negative ? -value : value;
+}
+
+OPENFILENAMEW FileDialogFields(HWND owner, wchar_t* buffer, DWORD flags) {
+    OPENFILENAMEW dialog;
+    ZeroMemory(&dialog, sizeof dialog);
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = kXmlFilter;
+    dialog.nFilterIndex = 0;
+    dialog.lpstrFile = buffer;
+    dialog.nMaxFile = kFileDialogBufferUnits;
+    dialog.lpstrDefExt = L"xml";
+    dialog.Flags = flags;
+    return dialog;
+}
+
+}  // namespace
+
+ToolWindowDialogs& ToolDialogs() {
+    static ToolWindowDialogs dialogs;
+    return dialogs;
+}
+
+OPENFILENAMEW ImportDialogFields(HWND owner, wchar_t* buffer) {
+    return FileDialogFields(owner, buffer, kOpenFlags);
+}
+
+OPENFILENAMEW ExportDialogFields(HWND owner, wchar_t* buffer) {
+    return FileDialogFields(owner, buffer, kSaveFlags);
+}
+
+// Cancelling and a failing dialog (a path longer than the buffer, say) both
+// give nothing.
+std::optional<std::wstring> ChooseImportFile(HWND owner) {
+    wchar_t buffer[kFileDialogBufferUnits] = {};
+    OPENFILENAMEW dialog = ImportDialogFields(owner, buffer);
+    if (!GetOpenFileNameW(&dialog)) {
+        return std::nullopt;
+    }
+    return std::wstring(buffer);
+}
+
+std::optional<std::wstring> ChooseExportFile(HWND owner) {
+    wchar_t buffer[kFileDialogBufferUnits] = {};
+    OPENFILENAMEW dialog = ExportDialogFields(owner, buffer);
+    if (!GetSaveFileNameW(&dialog)) {
+        return std::nullopt;
+    }
+    return std::wstring(buffer);
+}
+
+std::optional<std::string> ReadFileText(const std::wstring& path) {
+    std::string text;
+    if (!ReadWholeFile(path, text)) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+bool HasConfigElements(const std::string& text) {
+    std::string ignored;
+    for (const char* forwarder : {"dns1", "dns2", "dns3"}) {
+        if (FindElementText(text, forwarder, ignored)) {
+            return true;
+        }
+    }
+    for (const std::string& element : FindElements(text, "record")) {
+        std::string index;
+        if (!FindAttribute(element, "index", index)) {
+            continue;
+        }
+        const long long slot = ReadIndex(index);
+        if (slot >= 0 && slot < static_cast<long long>(kRecordSlotCount)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void RunImportFlow(HWND editor) {
+    const std::optional<std::wstring> path = ToolDialogs().chooseImportFile(editor);
+    if (!path) {
+        return;
+    }
+    const std::optional<std::string> text = ReadFileText(*path);
+    if (!text) {
+        ShowError(editor, L"Could not read the selected XML file.", L"Import");
+        return;
+    }
+    // A file in which the reader finds nothing of ours would silently reset
+    // every setting; it is refused before anything changes.
+    if (!HasConfigElements(*text)) {
+        ShowError(editor, L"Could not parse/apply the selected XML file.", L"Import");
+        return;
+    }
+    ApplyConfigXml(*text);
+    const bool saved = SaveConfig();
+    FillRecordRows();
+    if (!saved) {
+        ShowError(editor, kConfigNotWrittenMessage, L"Import");
+        AppendLogLine("Settings imported but not saved from: " + Utf16ToUtf8(*path));
+        return;
+    }
+    AppendLogLine("Settings imported from: " + Utf16ToUtf8(*path));
+}
+
+void RunExportFlow(HWND editor) {
+    const std::optional<std::wstring> path = ToolDialogs().chooseExportFile(editor);
+    if (!path) {
+        return;
+    }
+    std::string text;
+    {
+        ServerState& state = GetServerState();
+        std::lock_guard<std::mutex> hold(state.stateLock);
+        text = BuildConfigXml(state.config);
+    }
+    // The file is written beside the target and swapped in only when every
+    // byte reached the disk, so a failed export never leaves a damaged file.
+    if (!ReplaceFileContents(*path, text)) {
+        ShowError(editor, L"Could not write the XML file.", L"Export");
+        return;
+    }
+    AppendLogLine("Settings exported to: " + Utf16ToUtf8(*path));
+}

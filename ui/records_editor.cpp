@@ -1,0 +1,194 @@
+#include <windows.h>
+
+#include <cwchar>
+#include <mutex>
+#include <string>
+
+#include "config/config_storage.h"
+#include "log/event_log.h"
+#include "log/text_convert.h"
+#include "ui/tool_windows.h"
+#include "ui/ui_shared.h"
+
+namespace {
+
+constexpr int kHeaderTop = 10;
+constexpr int kFirstRowTop = 36;
+constexpr int kRowPitch = 28;
+constexpr int kButtonTop = kFirstRowTop + static_cast<int>(kRecordSlotCount) * kRowPitch + 10;
+// Text boxes are read into 512 units with a count of 511, so at most 510
+// characters of a name or value are kept.
+constexpr int kRowTextBufferUnits = 512;
+constexpr int kRowTextReadCount = 511;
+
+std::array<RecordRowControls, kRecordSlotCount> rows;
+
+HWND MakeControl(HWND parent,
+                 DWORD extendedStyle,
+                 const wchar_t* className,
+                 const wchar_t* text,
+                 DWORD style,
+                 int x,
+                 int y,
+                 int width,
+                 int height,
+                 int id) {
+    HWND control = CreateWindowExW(extendedStyle, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height,
+                                   parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Ui().instance, nullptr);
+    ApplySharedFont(control);
+    return control;
+}
+
+void CreateHeaderLabels(HWND window) {
+    struct Header {
+        const wchar_t* text;
+        int x;
+        int width;
+    };
+    static const Header headers[] = {
+        {L"On", 10, 30}, {L"Type", 50, 70}, {L"DNS name", 130, 220}, {L"IPv4/value", 360, 170}, {L"TTL (s)", 540, 70},
+    };
+    for (const Header& header : headers) {
+        MakeControl(window, 0, L"STATIC", header.text, 0, header.x, kHeaderTop, header.width, 20, 0);
+    }
+}
+
+void CreateRow(HWND window, size_t row) {
+    const int y = kFirstRowTop + kRowPitch * static_cast<int>(row);
+    RecordRowControls& controls = rows[row];
+    controls.enabled = MakeControl(window, 0, L"BUTTON", L"", BS_AUTOCHECKBOX, 10, y + 2, 30, 22, 0);
+    controls.type = MakeControl(window, 0, L"COMBOBOX", L"", CBS_DROPDOWNLIST, 50, y, 70, 200, 0);
+    SendMessageW(controls.type, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"A"));
+    SendMessageW(controls.type, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"MX"));
+    SendMessageW(controls.type, CB_SETCURSEL, 0, 0);
+    controls.name = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", 0, 130, y, 220, 24, 0);
+    controls.value = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", 0, 360, y, 170, 24, 0);
+    controls.ttl = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"60", 0, 540, y, 70, 24, 0);
+}
+
+void CreateButtons(HWND window) {
+    MakeControl(window, 0, L"BUTTON", L"Import", 0, 90, kButtonTop, 120, 34, kRecordsImportId);
+    MakeControl(window, 0, L"BUTTON", L"Export", 0, 220, kButtonTop, 120, 34, kRecordsExportId);
+    MakeControl(window, 0, L"BUTTON", L"Save", 0, 350, kButtonTop, 120, 34, kRecordsSaveId);
+    MakeControl(window, 0, L"BUTTON", L"Cancel", 0, 480, kButtonTop, 120, 34, kRecordsCancelId);
+}
+
+std::wstring ReadRowText(HWND control) {
+    wchar_t buffer[kRowTextBufferUnits] = {};
+    GetWindowTextW(control, buffer, kRowTextReadCount);
+    return buffer;
+}
+
+std::string WithoutTrailingDots(std::string text) {
+    while (!text.empty() && text.back() == '.') {
+        text.pop_back();
+    }
+    return text;
+}
+
+DnsRecord ReadRow(const RecordRowControls& controls) {
+    DnsRecord record;
+    record.enabled = SendMessageW(controls.enabled, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    record.type = SendMessageW(controls.type, CB_GETCURSEL, 0, 0) == 1 ? 15 : 1;
+    record.name = WithoutTrailingDots(Utf16ToUtf8(ReadRowText(controls.name)));
+    record.value = WithoutTrailingDots(Utf16ToUtf8(ReadRowText(controls.value)));
+    record.ttl = TtlFromText(ReadRowText(controls.ttl));
+    return record;
+}
+
+void OnCommand(HWND window, WORD id) {
+    switch (id) {
+        case kRecordsSaveId:
+            SaveRecordRows(window);
+            DestroyWindow(window);
+            break;
+        case kRecordsCancelId:
+            DestroyWindow(window);
+            break;
+        case kRecordsImportId:
+            RunImportFlow(window);
+            break;
+        case kRecordsExportId:
+            RunExportFlow(window);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+const std::array<RecordRowControls, kRecordSlotCount>& RecordRows() {
+    return rows;
+}
+
+uint32_t TtlFromText(const std::wstring& text) {
+    // The C runtime's unsigned long is 32 bits on Windows, so wcstoul already
+    // saturates at 4294967295 and wraps a minus sign modulo 2^32.
+    static_assert(sizeof(unsigned long) == sizeof(uint32_t));
+    const uint32_t ttl = static_cast<uint32_t>(std::wcstoul(text.c_str(), nullptr, 10));
+    return ttl == 0 ? 60 : ttl;
+}
+
+void FillRecordRows() {
+    ServerState& state = GetServerState();
+    // The lock stays held while the controls are updated, so the rows show
+    // one consistent table even if an import or the worker runs meanwhile.
+    std::lock_guard<std::mutex> hold(state.stateLock);
+    for (size_t row = 0; row < kRecordSlotCount; ++row) {
+        const DnsRecord& record = state.config.records[row];
+        const RecordRowControls& controls = rows[row];
+        SendMessageW(controls.enabled, BM_SETCHECK, record.enabled ? BST_CHECKED : BST_UNCHECKED, 0);
+        SendMessageW(controls.type, CB_SETCURSEL, record.type == 1 ? 0 : 1, 0);
+        SetWindowTextW(controls.name, Utf8ToUtf16(record.name).c_str());
+        SetWindowTextW(controls.value, Utf8ToUtf16(record.value).c_str());
+        wchar_t ttl[16];
+        std::swprintf(ttl, 16, L"%u", static_cast<unsigned>(record.ttl));
+        SetWindowTextW(controls.ttl, ttl);
+    }
+}
+
+bool SaveRecordRows(HWND editor) {
+    ServerConfig edited;
+    for (size_t row = 0; row < kRecordSlotCount; ++row) {
+        edited.records[row] = ReadRow(rows[row]);
+    }
+    {
+        ServerState& state = GetServerState();
+        std::lock_guard<std::mutex> hold(state.stateLock);
+        state.config.records = edited.records;
+    }
+    if (!SaveConfig()) {
+        ToolDialogs().messageBox(editor, kConfigNotWrittenMessage, L"DNS Settings", MB_OK | MB_ICONERROR);
+        AppendLogLine("Settings not saved (records)");
+        return false;
+    }
+    AppendLogLine("Settings saved (records)");
+    return true;
+}
+
+LRESULT CALLBACK RecordsEditorProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            CreateHeaderLabels(window);
+            for (size_t row = 0; row < kRecordSlotCount; ++row) {
+                CreateRow(window, row);
+            }
+            CreateButtons(window);
+            FillRecordRows();
+            break;
+        case WM_COMMAND:
+            OnCommand(window, LOWORD(wParam));
+            break;
+        case WM_DESTROY:
+            Ui().toolWindows[kRecordsEditorWindow] = nullptr;
+            rows = {};
+            break;
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORSTATIC:
+            return PaintControlWhite(wParam);
+        default:
+            break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
