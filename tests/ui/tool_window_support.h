@@ -58,7 +58,7 @@ inline std::optional<std::wstring> PickExportPath(HWND) {
     return Recorded().exportPath;
 }
 
-struct ToolWindowSpec {
+struct ToolWindowAttributes {
     const wchar_t* className;
     const wchar_t* title;
     DWORD style;
@@ -67,7 +67,7 @@ struct ToolWindowSpec {
     WNDPROC procedure;
 };
 
-inline ToolWindowSpec SpecOf(ToolWindowKind kind) {
+inline ToolWindowAttributes AttributesOf(ToolWindowKind kind) {
     switch (kind) {
         case kRecordsEditorWindow:
             return {L"DNS_Settings_Wnd", L"DNS Settings", WS_CAPTION | WS_SYSMENU, 660, 730, RecordsEditorProc};
@@ -87,16 +87,17 @@ inline HWND OpenToolWindow(ToolWindowKind kind) {
         SetForegroundWindow(slot);
         return slot;
     }
-    const ToolWindowSpec spec = SpecOf(kind);
+    const ToolWindowAttributes attributes = AttributesOf(kind);
     WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = spec.procedure;
+    windowClass.lpfnWndProc = attributes.procedure;
     windowClass.hInstance = Ui().instance;
     windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = spec.className;
+    windowClass.lpszClassName = attributes.className;
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, spec.className, spec.title, spec.style, CW_USEDEFAULT, CW_USEDEFAULT, spec.width,
-                                  spec.height, Ui().mainWindow, nullptr, Ui().instance, nullptr);
+    HWND window =
+        CreateWindowExW(0, attributes.className, attributes.title, attributes.style, CW_USEDEFAULT, CW_USEDEFAULT,
+                        attributes.width, attributes.height, Ui().mainWindow, nullptr, Ui().instance, nullptr);
     slot = window;
     if (window != nullptr) {
         ShowWindow(window, SW_SHOW);
