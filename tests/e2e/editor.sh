@@ -19,7 +19,7 @@ skip_or_fail() {
 }
 
 [ "$platform" = "windows" ] || { echo "skipped: the records editor exists only in the Windows build"; exit 77; }
-for tool in wine wineserver Xvfb xdotool dig; do
+for tool in wine wineserver Xvfb xdotool dig ss; do
     command -v "$tool" >/dev/null || skip_or_fail "$tool is not installed"
 done
 exe="$build/ui/Tarnwick.exe"
@@ -88,18 +88,39 @@ ask() {
     dig @127.0.0.1 -p 53 +short +time=1 +tries=1 "$name" A 2>/dev/null | head -n 1
 }
 
-# A Wine desktop keeps window placement predictable.
-wine explorer /desktop=tarnwick-e2e,1024x768 "$exe" >/dev/null 2>&1 &
-program_pid=$!
+port_busy() {
+    ss -Hlun 'sport = :53' | grep -q .
+}
 
+# Another test may hold port 53 for a while: wait until it is free, and start
+# again when the program lost the race for it.
 answer=""
-for _ in $(seq 30); do
-    answer=$(ask)
+for attempt in 1 2 3; do
+    for _ in $(seq 300); do
+        port_busy || break
+        sleep 0.2
+    done
+    if port_busy; then
+        echo "UDP port 53 is held by another program:"
+        ss -Hlunp 'sport = :53'
+        fail "port 53 stayed busy"
+    fi
+    # A Wine desktop keeps window placement predictable.
+    wine explorer /desktop=tarnwick-e2e,1024x768 "$exe" >/dev/null 2>&1 &
+    program_pid=$!
+    for _ in $(seq 30); do
+        answer=$(ask)
+        [ "$answer" = "192.0.2.1" ] && break
+        sleep 1
+    done
     [ "$answer" = "192.0.2.1" ] && break
-    sleep 1
+    echo "attempt $attempt: no answer from the program (got '$answer'); starting it again"
+    kill "$program_pid" 2>/dev/null
+    wait "$program_pid" 2>/dev/null
+    program_pid=""
+    wineserver -k >/dev/null 2>&1
 done
-[ "$answer" = "192.0.2.1" ] ||
-    fail "the running program did not answer $name from config.xml (got '$answer'; is port 53 held by something else?)"
+[ "$answer" = "192.0.2.1" ] || fail "the running program did not answer $name from config.xml (got '$answer')"
 
 window_at() {
     local id
