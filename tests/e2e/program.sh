@@ -2,7 +2,8 @@
 # The whole windowed program under Wine: Tarnwick.exe starts with a prepared
 # config.xml, answers a real dig on UDP port 53 from a local record, is closed
 # through its main window and must exit with code 0, leaving the start, the
-# query and the stop in dns.log.
+# query and the stop in dns.log. Usage: program.sh <build dir> windows
+# windows-only
 set -uo pipefail
 
 build=$(cd "$1" && pwd)
@@ -11,7 +12,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 
 if [ "$platform" != windows ]; then
     echo "the windowed program exists only in the Windows build"
-    exit 0
+    exit 2
 fi
 
 exe="$build/ui/Tarnwick.exe"
