@@ -29,6 +29,9 @@ std::wstring DataFolderPath() {
     if (path.empty()) {
         path = PlatformDataFolderBase();
     }
+    // Room for the file name that callers append ("\\config.xml"), so that
+    // neither step reallocates.
+    path.reserve(path.size() + 24);
     path += kPathSeparator;
     path += L"Tarnwick";
     CreateFolder(path);

@@ -27,9 +27,15 @@ std::wstring PlatformDataFolderBase() {
         base = std::string(home) + "/.local/share";
     }
     if (!base.empty()) {
-        CreateFolderChain(base);
+        // Every log line asks for the folder, so the common case (the base
+        // exists) costs one stat; the levels are created only when missing.
         struct stat info {};
-        if (::stat(base.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        bool found = ::stat(base.c_str(), &info) == 0;
+        if (!found) {
+            CreateFolderChain(base);
+            found = ::stat(base.c_str(), &info) == 0;
+        }
+        if (found && S_ISDIR(info.st_mode)) {
             return Utf8ToUtf16(base);
         }
     }
