@@ -1,6 +1,5 @@
 #include "dns/forward.h"
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -72,12 +71,15 @@ bool ForwardQuery(const uint8_t* query,
         CloseUdpSocket(socket);
         return false;
     }
-    std::array<uint8_t, kUpstreamReplyCapacity> buffer;
-    const int received = ReceiveFromUpstream(socket, upstream, buffer.data(), buffer.size());
+    // Received straight into the reply: the worker reuses one reply buffer,
+    // so after its first forwarded query this neither allocates nor copies.
+    reply.resize(kUpstreamReplyCapacity);
+    const int received = ReceiveFromUpstream(socket, upstream, reply.data(), reply.size());
     CloseUdpSocket(socket);
     if (received <= 0) {
+        reply.clear();
         return false;
     }
-    reply.assign(buffer.begin(), buffer.begin() + received);
+    reply.resize(static_cast<size_t>(received));
     return true;
 }

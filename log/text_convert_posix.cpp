@@ -71,8 +71,17 @@ std::wstring Utf8ToUtf16(const std::string& text) {
     while (size < text.size() && bytes[size] != 0) {
         ++size;
     }
-    result.reserve(size);
+    // Paths and log texts are mostly ASCII: copy that prefix in one sweep,
+    // through plain pointers so that the stores cannot be taken to alias the
+    // input and force it to be read again.
+    result.resize(size);
+    wchar_t* out = result.data();
     size_t i = 0;
+    while (i < size && bytes[i] < 0x80) {
+        out[i] = static_cast<wchar_t>(bytes[i]);
+        ++i;
+    }
+    result.resize(i);
     while (i < size) {
         result.push_back(static_cast<wchar_t>(DecodeOne(bytes, size, i)));
     }
@@ -81,8 +90,20 @@ std::wstring Utf8ToUtf16(const std::string& text) {
 
 std::string Utf16ToUtf8(const std::wstring& text) {
     std::string result;
-    result.reserve(text.size());
-    for (size_t i = 0; i < text.size() && text[i] != 0; ++i) {
+    // Paths are converted on every log line; their ASCII prefix (usually all
+    // of them) is copied in one sweep, through plain pointers so that the
+    // byte stores cannot be taken to alias the input's length.
+    const wchar_t* in = text.data();
+    const size_t size = text.size();
+    result.resize(size);
+    char* out = result.data();
+    size_t i = 0;
+    while (i < size && in[i] > 0 && in[i] < 0x80) {
+        out[i] = static_cast<char>(in[i]);
+        ++i;
+    }
+    result.resize(i);
+    for (; i < text.size() && text[i] != 0; ++i) {
         char32_t cp = static_cast<char32_t>(text[i]);
         // Accept a surrogate pair should one arrive in a wide string.
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {

@@ -74,6 +74,34 @@ TEST_F(Forwarding, ReplyOfExactly2048BytesIsWholeAndLongerIsAFailure) {
     }
 }
 
+// The worker hands every attempt the same reply buffer, so whatever an earlier
+// (longer) reply or a failed receive left in it must never show.
+TEST_F(Forwarding, ReusedReplyBufferHoldsOnlyTheLatestReply) {
+    Peer upstream(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
+    ASSERT_TRUE(upstream.bound());
+    Bytes reply;
+    for (const size_t size : {size_t{300}, size_t{2049}, size_t{5}, size_t{2048}, size_t{12}}) {
+        Bytes answer(size);
+        for (size_t i = 0; i < size; ++i) answer[i] = static_cast<uint8_t>(size + i);
+        std::thread server([&] {
+            Bytes received;
+            UdpEndpoint from;
+            if (upstream.Receive(received, from)) {
+                upstream.SendTo(answer, from);
+            }
+        });
+        const bool ok = ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply);
+        server.join();
+        if (size <= 2048) {
+            ASSERT_TRUE(ok) << size;
+            EXPECT_EQ(reply, answer) << size;
+        } else {
+            EXPECT_FALSE(ok) << size;
+            EXPECT_TRUE(reply.empty()) << size;
+        }
+    }
+}
+
 TEST_F(Forwarding, UnusableAddressTextsFailAtOnce) {
     const char* texts[] = {"",           "1.2.3",     "1.2.3.4.5", "127.0.0.2:53", " 127.0.0.2",
                            "127.0.0.2 ", "localhost", "::1",       "256.0.0.1",    "127.0.0.2\n"};

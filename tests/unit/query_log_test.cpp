@@ -28,9 +28,12 @@ TEST(QueryLogLine, ControlBytesOfTheNameAreWrittenAsDecimalEscapes) {
 }
 
 TEST(QueryLogLine, AddressTextIsDottedDecimal) {
-    const uint8_t addresses[][4] = {{127, 0, 0, 1}, {0, 0, 0, 0}, {255, 255, 255, 255}, {192, 168, 1, 20}};
-    const char* expected[] = {"127.0.0.1", "0.0.0.0", "255.255.255.255", "192.168.1.20"};
-    for (int i = 0; i < 4; ++i) {
+    // Every digit count, and zeros inside and at the end of a part.
+    const uint8_t addresses[][4] = {{127, 0, 0, 1},    {0, 0, 0, 0},      {255, 255, 255, 255},
+                                    {192, 168, 1, 20}, {10, 100, 200, 9}, {101, 110, 99, 90}};
+    const char* expected[] = {"127.0.0.1",    "0.0.0.0",      "255.255.255.255",
+                              "192.168.1.20", "10.100.200.9", "101.110.99.90"};
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(FormatIpv4Address(addresses[i]), expected[i]);
     }
 }
