@@ -1,25 +1,38 @@
 // Runs the DNS service without any window: takes the configuration from the
 // command line, or from config.xml in the data folder when no record and no
 // forwarder is given, starts the server and stops it again when standard
-// input closes or SIGTERM/SIGINT arrives.
+// input closes, SIGTERM/SIGINT arrives or, on Windows, the named event
+// "TarnwickHeadlessStop" is set.
 //
 //   tarnwick_headless [--listen-port N] [--upstream-port N]
 //                     [--forwarders DNS1,DNS2,DNS3] [--record A|MX,NAME,VALUE,TTL]...
 //                     [--data-folder-base PATH]
 //
-// Ports default to 53. Exit status 0 after a clean stop, 2 when the socket
-// could not be bound (the error code is printed), 1 for bad arguments.
+// Ports default to 53. Once the server runs, "started" is printed, and one
+// command per line is obeyed on standard input:
+//   stats   prints the three counters and the run state
+//   memory  prints the peak resident memory of the process
+//   stop    stops the server (as every other way of stopping does), prints
+//           how long StopServer took, and exits
+// Exit status 0 after a clean stop, 2 when the socket could not be bound (the
+// error code is printed), 1 for bad arguments.
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <iostream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/headless_platform.h"
 #include "config/config_storage.h"
 #include "config/data_folder.h"
 #include "core/server_state.h"
@@ -29,10 +42,77 @@
 namespace {
 
 volatile std::sig_atomic_t stopSignalled = 0;
-std::atomic<bool> inputClosed{false};
 
 void OnStopSignal(int) {
     stopSignalled = 1;
+}
+
+std::mutex commandLock;
+std::condition_variable commandArrived;
+std::deque<std::string> commands;
+
+void PostCommand(std::string command) {
+    {
+        std::lock_guard<std::mutex> hold(commandLock);
+        commands.push_back(std::move(command));
+    }
+    commandArrived.notify_one();
+}
+
+void PostStop() {
+    PostCommand("stop");
+}
+
+// The next command, or none after a short wait, so that the caller can look at
+// the signal flag and the run state in between.
+std::optional<std::string> NextCommand() {
+    std::unique_lock<std::mutex> hold(commandLock);
+    if (!commandArrived.wait_for(hold, std::chrono::milliseconds(50), [] { return !commands.empty(); })) {
+        return std::nullopt;
+    }
+    std::string command = std::move(commands.front());
+    commands.pop_front();
+    return command;
+}
+
+// Reads standard input until it ends; runs detached, since a blocked read
+// cannot be woken portably and the process exits around it.
+void ReadCommands() {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
+            line.pop_back();
+        }
+        if (!line.empty()) {
+            PostCommand(line);
+        }
+    }
+    PostStop();
+}
+
+// Every answer is one flushed line, since a controlling script waits for it.
+__attribute__((format(printf, 1, 2))) void Say(const char* format, ...) {
+    va_list values;
+    va_start(values, format);
+    std::vprintf(format, values);
+    va_end(values);
+    std::fflush(stdout);
+}
+
+void PrintStats() {
+    ServerState& state = GetServerState();
+    Say("requests=%llu localHits=%llu forwarded=%llu running=%d lastSocketError=%d\n",
+        static_cast<unsigned long long>(state.stats.requests.load()),
+        static_cast<unsigned long long>(state.stats.localHits.load()),
+        static_cast<unsigned long long>(state.stats.forwarded.load()), state.running.load() ? 1 : 0,
+        static_cast<int>(state.lastSocketError.load()));
+}
+
+int FailedToRun() {
+    std::fprintf(stderr, "server not running, socket error %d\n",
+                 static_cast<int>(GetServerState().lastSocketError.load()));
+    JoinFinishedWorker();
+    return 2;
 }
 
 std::vector<std::string> SplitCommas(const std::string& text) {
@@ -125,24 +205,44 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, OnStopSignal);
     std::signal(SIGINT, OnStopSignal);
 
-    // Standard input is read on a thread of its own so the main loop can also
-    // notice signals and a failed bind.
-    std::thread([] {
-        while (std::fgetc(stdin) != EOF) {
-        }
-        inputClosed = true;
-    }).detach();
-
     StartServer();
-    while (!inputClosed.load() && stopSignalled == 0) {
-        if (!state.running.load()) {
-            std::fprintf(stderr, "server not running, socket error %d\n", static_cast<int>(state.lastSocketError));
-            JoinFinishedWorker();
-            return 2;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The worker binds on its own thread; a failed bind shows as running
+    // falling back to false within moments.
+    for (int wait = 0; wait < 30 && state.running.load(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    StopServer();
-    JoinFinishedWorker();
-    return 0;
+    if (!state.running.load()) {
+        return FailedToRun();
+    }
+    Say("started\n");
+
+    WatchForStopRequests(PostStop);
+    std::thread(ReadCommands).detach();
+    for (;;) {
+        std::optional<std::string> command = NextCommand();
+        if (stopSignalled != 0) {
+            command = "stop";
+        }
+        if (!state.running.load()) {
+            return FailedToRun();
+        }
+        if (!command) {
+            continue;
+        }
+        if (*command == "stats") {
+            PrintStats();
+        } else if (*command == "memory") {
+            Say("peak_rss_kb=%llu\n", static_cast<unsigned long long>(PeakResidentKilobytes()));
+        } else if (*command == "stop") {
+            const auto started = std::chrono::steady_clock::now();
+            StopServer();
+            const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - started;
+            JoinFinishedWorker();
+            Say("stop_ms=%.3f\n", took.count());
+            PrintStats();
+            return 0;
+        } else {
+            Say("unknown command: %s\n", command->c_str());
+        }
+    }
 }
