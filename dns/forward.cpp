@@ -60,11 +60,16 @@ bool ForwardQuery(const uint8_t* query,
     upstream.port = portOverride != 0 ? portOverride : kDnsPort;
 
     // A fresh socket per attempt gets a fresh local port, so a late reply to
-    // an earlier attempt never reaches this one. The sender of every datagram
-    // is checked here rather than by connecting the socket, so the check is
-    // the same on every system and under Wine.
+    // an earlier attempt never reaches this one. Connecting it leaves the
+    // system to drop datagrams from anyone else and to report a refusal from
+    // the server at once (an unconnected POSIX socket never hears of it); the
+    // sender is still checked on every datagram.
     const SocketHandle socket = OpenUdpSocket();
     if (socket == kInvalidSocket) {
+        return false;
+    }
+    if (!ConnectUdpSocket(socket, upstream)) {
+        CloseUdpSocket(socket);
         return false;
     }
     if (SendTo(socket, query, length, upstream) != static_cast<int>(length)) {

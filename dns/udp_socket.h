@@ -25,6 +25,9 @@ int SocketLayerReferences();
 SocketHandle OpenUdpSocket();
 bool BindUdpSocket(SocketHandle socket, const UdpEndpoint& local);
 bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds);
+// Fixes the socket's peer: only that endpoint's datagrams are received, and a
+// refusal from it (ICMP port unreachable) fails the next receive at once.
+bool ConnectUdpSocket(SocketHandle socket, const UdpEndpoint& peer);
 // The local address and port the system gave the socket.
 bool LocalEndpoint(SocketHandle socket, UdpEndpoint& local);
 

@@ -69,6 +69,11 @@ bool BindUdpSocket(SocketHandle socket, const UdpEndpoint& local) {
     return ::bind(Descriptor(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
+bool ConnectUdpSocket(SocketHandle socket, const UdpEndpoint& peer) {
+    const sockaddr_in address = ToSockaddr(peer);
+    return ::connect(Descriptor(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
 bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds) {
     timeval timeout{};
     timeout.tv_sec = static_cast<time_t>(milliseconds / 1000);

@@ -61,6 +61,11 @@ bool BindUdpSocket(SocketHandle socket, const UdpEndpoint& local) {
     return ::bind(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
+bool ConnectUdpSocket(SocketHandle socket, const UdpEndpoint& peer) {
+    const sockaddr_in address = ToSockaddr(peer);
+    return ::connect(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
 bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds) {
     // Winsock takes the time-out as a DWORD of milliseconds.
     const DWORD timeout = milliseconds;

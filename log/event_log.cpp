@@ -79,15 +79,16 @@ void AppendLogLine(std::string_view message) {
         heapLine.resize(capacity);
         line = heapLine.data();
     }
+    // The worker and the window thread both append; one line is one write, and
+    // the lock keeps this process's own lines from interleaving on any system.
+    // The clock is read under it too, so the lines land in time order.
+    static std::mutex appendLock;
+    std::lock_guard<std::mutex> hold(appendLock);
     size_t length = WriteTimestamp(ReadLocalTime(), line);
     line[length++] = ' ';
     std::memcpy(line + length, message.data(), message.size());
     length += message.size();
     line[length++] = '\r';
     line[length++] = '\n';
-    // The worker and the window thread both append; one line is one write, and
-    // the lock keeps this process's own lines from interleaving on any system.
-    static std::mutex appendLock;
-    std::lock_guard<std::mutex> hold(appendLock);
     AppendToFile(path, std::string_view(line, length));
 }

@@ -252,11 +252,9 @@ HWND CreateMainWindow(HINSTANCE instance) {
 }
 
 void StopServerAndJoinWorker() {
+    // StopServer also joins a worker that ended by itself (its bind failed),
+    // so no worker thread outlives the window thread.
     StopServer();
-    // A worker that could not bind its socket has ended by itself and left
-    // the run state at stopped, so StopServer does not join it; it must not
-    // outlive the window thread.
-    JoinFinishedWorker();
 }
 
 void ReportMainWindowFailure() {

@@ -479,8 +479,7 @@ TEST_F(MainWindowTest, ControlsAreColouredBlackOnWhite) {
 
 TEST_F(MainWindowTest, ShutdownWithoutAWindowJoinsAWorkerThatGaveUp) {
     // The way out when the main window cannot be made: the server may have
-    // been started and its worker may have ended by itself, which StopServer
-    // alone does not join.
+    // been started and its worker may have ended by itself; it must be joined.
     ui_test::PortHolder holder(port_);
     ASSERT_TRUE(holder.bound()) << "port " << port_ << " is in use by someone else";
     StartServer();

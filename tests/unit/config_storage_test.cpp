@@ -271,7 +271,7 @@ TEST_F(ConfigStorage, NonAsciiDataFolderPathWorks) {
     EXPECT_EQ(DescribeDifference(WorkedExampleConfig(), LiveConfig()), "");
 }
 
-TEST_F(ConfigStorage, SaveHoldsTheLockUntilTheFileIsWritten) {
+TEST_F(ConfigStorage, SaveWaitsForTheLockBeforeWriting) {
     test_support::ScopedDataFolder data;
     const fs::path file = data.folder() / "config.xml";
     ServerState& state = GetServerState();
@@ -340,23 +340,33 @@ TEST_F(ConfigStorage, ApplySwapsForwardersAndRecordsTogether) {
     const std::string documentB = BuildConfigXml(b);
     ServerState& state = GetServerState();
     SetLiveConfig(b);
+    std::atomic<int> reads{0};
     std::atomic<bool> stop{false};
     std::thread importer([&] {
-        for (int i = 0; i < 400 && !stop.load(); ++i) ApplyConfigXml(i % 2 == 0 ? documentA : documentB);
+        // Each swap waits until the reader has looked at least once more.
+        for (int i = 0; i < 400 && !stop.load(); ++i) {
+            const int seen = reads.load();
+            ApplyConfigXml(i % 2 == 0 ? documentA : documentB);
+            while (reads.load() == seen && !stop.load()) std::this_thread::yield();
+        }
         stop = true;
     });
     // Reads as the DNS worker does, under the lock: forwarders and records
     // must always come from the same document.
     int mixtures = 0;
-    for (int i = 0; i < 100000 && !stop.load(); ++i) {
-        std::lock_guard<std::mutex> hold(state.stateLock);
-        const bool forwardersFromA = state.config.forwarding.dns1 == a.forwarding.dns1;
-        const bool recordsFromA = state.config.records[19].name == a.records[19].name;
-        if (forwardersFromA != recordsFromA)
-            ++mixtures;
+    for (int i = 0; i < 1000000 && !stop.load(); ++i) {
+        {
+            std::lock_guard<std::mutex> hold(state.stateLock);
+            const bool forwardersFromA = state.config.forwarding.dns1 == a.forwarding.dns1;
+            const bool recordsFromA = state.config.records[19].name == a.records[19].name;
+            if (forwardersFromA != recordsFromA)
+                ++mixtures;
+        }
+        ++reads;
     }
     stop = true;
     importer.join();
+    EXPECT_GE(reads.load(), 400);
     EXPECT_EQ(mixtures, 0);
 }
 

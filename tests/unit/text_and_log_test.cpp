@@ -87,6 +87,11 @@ TEST(EventLog, UnwritableLogIsDroppedSilently) {
     std::filesystem::create_directories(data.folder() / "dns.log");
     AppendLogLine("lost");
     EXPECT_TRUE(std::filesystem::is_directory(data.folder() / "dns.log"));
+    // Nothing went anywhere else instead: no stray file beside it or in it.
+    EXPECT_TRUE(std::filesystem::is_empty(data.folder() / "dns.log"));
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(data.folder())) ++entries;
+    EXPECT_EQ(entries, 1);
 }
 
 TEST(EventLog, ConcurrentAppendsLandWhole) {

@@ -1,0 +1,81 @@
+// A forwarder whose port is closed answers with a refusal (ICMP port
+// unreachable). Linux and Windows pass it on to the connected forwarding
+// socket, so the attempt ends at once instead of waiting out the time-out;
+// Wine 8 drops it, which is why these cases run in the native build only.
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <thread>
+
+#include "core/server_state.h"
+#include "dns/forward.h"
+#include "dns/resolve.h"
+#include "dns_peer.h"
+
+namespace {
+
+using dns_peer::Bytes;
+using dns_peer::Endpoint;
+using dns_peer::Peer;
+
+// A loopback port that was free a moment ago; nothing listens on it.
+uint16_t ClosedPort() {
+    Peer probe(Endpoint(127, 0, 0, 1, 0));
+    return probe.bound() ? probe.local().port : 0;
+}
+
+class RefusedUpstream : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(StartSocketLayer()); }
+    void TearDown() override {
+        SetUpstreamPortForTesting(0);
+        std::lock_guard<std::mutex> hold(GetServerState().stateLock);
+        GetServerState().config = ServerConfig{};
+        StopSocketLayer();
+    }
+};
+
+TEST_F(RefusedUpstream, ForwardAttemptEndsAtOnce) {
+    const uint16_t port = ClosedPort();
+    ASSERT_NE(port, 0);
+    SetUpstreamPortForTesting(port);
+    const Bytes query = dns_peer::MakeQuery(0xBEEF, {"www", "example"}, 1);
+    Bytes reply = {1};
+    const auto start = dns_peer::Clock::now();
+    EXPECT_FALSE(ForwardQuery(query.data(), query.size(), "127.0.0.1", reply));
+    EXPECT_LT(dns_peer::SecondsSince(start), 1.0);  // a silent server costs 1.5 s
+    EXPECT_TRUE(reply.empty());
+}
+
+// 127.0.0.3 is asked first and refuses; 127.0.0.1 answers on the same port.
+TEST_F(RefusedUpstream, NextForwarderIsAskedWithoutWaiting) {
+    SetUpstreamPortForTesting(dns_peer::kUpstreamPort);
+    {
+        ServerConfig config;
+        config.forwarding = {"127.0.0.3", "127.0.0.1", ""};
+        std::lock_guard<std::mutex> hold(GetServerState().stateLock);
+        GetServerState().config = config;
+    }
+    Peer upstream(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
+    ASSERT_TRUE(upstream.bound());
+    const Bytes answer = {0x00, 0x07, 0x81, 0x80};
+    std::thread server([&] {
+        Bytes received;
+        UdpEndpoint from;
+        if (upstream.Receive(received, from)) {
+            upstream.SendTo(answer, from);
+        }
+    });
+    const Bytes query = dns_peer::MakeQuery(7, {"elsewhere", "example"}, 1);
+    Bytes reply;
+    const auto start = dns_peer::Clock::now();
+    const bool answered = ResolveQuery(query.data(), query.size(), DnsQuestion{"elsewhere.example", 1}, reply);
+    const double waited = dns_peer::SecondsSince(start);
+    server.join();
+    ASSERT_TRUE(answered);
+    EXPECT_LT(waited, 1.0);
+    EXPECT_EQ(reply, answer);
+}
+
+}  // namespace
