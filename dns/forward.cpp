@@ -1,8 +1,6 @@
 #include "dns/forward.h"
 
 #include <atomic>
-#include <chrono>
-#include <cstring>
 
 #include "dns/ipv4_text.h"
 #include "dns/udp_socket.h"
@@ -11,35 +9,6 @@ namespace {
 
 constexpr uint16_t kDnsPort = 53;
 std::atomic<uint16_t> upstreamPortOverride{0};
-
-bool SameEndpoint(const UdpEndpoint& left, const UdpEndpoint& right) {
-    return left.port == right.port && std::memcmp(left.address, right.address, 4) == 0;
-}
-
-// Waits for the upstream server's own datagram. Anything from another
-// address or port (a third party guessing the port) is dropped and the wait
-// goes on with the time that is left, so it never runs past the time-out.
-int ReceiveFromUpstream(SocketHandle socket, const UdpEndpoint& upstream, uint8_t* buffer, size_t capacity) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kUpstreamReceiveTimeoutMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            return -1;
-        }
-        SetReceiveTimeout(socket, static_cast<uint32_t>(left));
-        UdpEndpoint from;
-        const int received = ReceiveFrom(socket, buffer, capacity, from);
-        if (SameEndpoint(from, upstream)) {
-            return received;
-        }
-        // A time-out or an error without a sender ends the attempt; an
-        // oversized datagram from someone else does not.
-        if (received < 0 && from.port == 0) {
-            return -1;
-        }
-    }
-}
 
 }  // namespace
 
@@ -60,15 +29,15 @@ bool ForwardQuery(const uint8_t* query,
     upstream.port = portOverride != 0 ? portOverride : kDnsPort;
 
     // A fresh socket per attempt gets a fresh local port, so a late reply to
-    // an earlier attempt never reaches this one. Connecting it leaves the
-    // system to drop datagrams from anyone else and to report a refusal from
-    // the server at once (an unconnected POSIX socket never hears of it); the
-    // sender is still checked on every datagram.
+    // an earlier attempt never reaches this one. Connected to the server, it
+    // receives only that server's datagrams (a third party guessing the port
+    // is dropped by the system and does not end the wait), and a refusal from
+    // the server ends the receive at once.
     const SocketHandle socket = OpenUdpSocket();
     if (socket == kInvalidSocket) {
         return false;
     }
-    if (!ConnectUdpSocket(socket, upstream)) {
+    if (!ConnectUdpSocket(socket, upstream) || !SetReceiveTimeout(socket, kUpstreamReceiveTimeoutMs)) {
         CloseUdpSocket(socket);
         return false;
     }
@@ -79,7 +48,8 @@ bool ForwardQuery(const uint8_t* query,
     // Received straight into the reply: the worker reuses one reply buffer,
     // so after its first forwarded query this neither allocates nor copies.
     reply.resize(kUpstreamReplyCapacity);
-    const int received = ReceiveFromUpstream(socket, upstream, reply.data(), reply.size());
+    UdpEndpoint from;
+    const int received = ReceiveFrom(socket, reply.data(), reply.size(), from);
     CloseUdpSocket(socket);
     if (received <= 0) {
         reply.clear();

@@ -216,7 +216,9 @@ void OnCommand(HWND window, int id) {
 }
 
 void OnDestroy() {
-    StopServerAndJoinWorker();
+    // Also joins a worker that ended by itself (its bind failed), so no
+    // worker thread outlives the window thread.
+    StopServer();
     // Nothing is left to refresh once the window is gone.
     SetRefreshServerControlsHook(nullptr);
     UiShared& ui = Ui();
@@ -251,14 +253,8 @@ HWND CreateMainWindow(HINSTANCE instance) {
                            nullptr);
 }
 
-void StopServerAndJoinWorker() {
-    // StopServer also joins a worker that ended by itself (its bind failed),
-    // so no worker thread outlives the window thread.
-    StopServer();
-}
-
 void ReportMainWindowFailure() {
-    StopServerAndJoinWorker();
+    StopServer();
     // A window that was destroyed during its own creation has already posted
     // the quit message, which would end the message box at once.
     MSG quit;

@@ -30,7 +30,6 @@ HWND CreateMainWindow(HINSTANCE instance);
 // When the main window could not be created: tells the user and leaves the
 // server stopped with no worker thread left behind.
 void ReportMainWindowFailure();
-void StopServerAndJoinWorker();
 
 // Sets the start/stop caption from the run state, rebuilds the status report
 // and repaints the lamp.

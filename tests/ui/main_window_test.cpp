@@ -485,7 +485,7 @@ TEST_F(MainWindowTest, ShutdownWithoutAWindowJoinsAWorkerThatGaveUp) {
     StartServer();
     ASSERT_TRUE(WaitUntil([] { return !GetServerState().running.load(); }));
     ASSERT_TRUE(GetServerState().worker.joinable());
-    StopServerAndJoinWorker();
+    StopServer();
     EXPECT_FALSE(GetServerState().running.load());
     EXPECT_FALSE(GetServerState().worker.joinable());
 
@@ -493,7 +493,7 @@ TEST_F(MainWindowTest, ShutdownWithoutAWindowJoinsAWorkerThatGaveUp) {
     StartServer();
     ASSERT_TRUE(GetServerState().running.load());
     ASSERT_TRUE(WaitUntil([&] { return LogHas("DNS server started on UDP/53"); }));
-    StopServerAndJoinWorker();
+    StopServer();
     EXPECT_FALSE(GetServerState().running.load());
     EXPECT_FALSE(GetServerState().worker.joinable());
     EXPECT_TRUE(LogHas("DNS server stopped"));
