@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/config_storage.h"
+#include "config/ttl_text.h"
 #include "log/event_log.h"
 #include "log/text_convert.h"
 #include "ui/tool_windows.h"
@@ -120,14 +121,6 @@ void OnCommand(HWND window, WORD id) {
 
 const std::array<RecordRowControls, kRecordSlotCount>& RecordRows() {
     return rows;
-}
-
-uint32_t TtlFromText(const std::wstring& text) {
-    // The C runtime's unsigned long is 32 bits on Windows, so wcstoul already
-    // saturates at 4294967295 and wraps a minus sign modulo 2^32.
-    static_assert(sizeof(unsigned long) == sizeof(uint32_t));
-    const uint32_t ttl = static_cast<uint32_t>(std::wcstoul(text.c_str(), nullptr, 10));
-    return ttl == 0 ? 60 : ttl;
 }
 
 void FillRecordRows() {

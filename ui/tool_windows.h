@@ -37,10 +37,6 @@ void FillRecordRows();
 // been told).
 bool SaveRecordRows(HWND editor);
 
-// A TTL box's text as stored: unsigned decimal by the C runtime's rules, 0
-// turned into 60.
-uint32_t TtlFromText(const std::wstring& text);
-
 // Forwarding window ("DNS_Forward_Wnd").
 enum ForwardingControlId {
     kForwardingSaveId = 3001,
