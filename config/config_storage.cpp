@@ -45,6 +45,7 @@ bool SaveConfig() {
     std::lock_guard<std::mutex> hold(state.stateLock);
     const std::string document = BuildConfigXml(state.config);
     // Written to a temporary file and moved over config.xml: a save cut short
-    // by a crash or a full disk leaves the previous file whole.
+    // by a crash or a full disk leaves the previous file whole. Where that is
+    // not possible but a plain write is, the file is written in place.
     return ReplaceFileContents(ConfigFilePath(), document);
 }

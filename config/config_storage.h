@@ -19,7 +19,9 @@ void LoadConfigAtStartup();
 void ApplyConfigXml(std::string_view text);
 
 // Writes the live configuration to config.xml, holding stateLock throughout.
-// The file is replaced in one step, so it is either the old or the new
-// document. False when it could not be written (read-only file, no folder, disk
-// full); config.xml then keeps its old content.
+// The file is normally replaced in one step, so it is either the old or the
+// new document; held open by another program or at a very long path it is
+// written in place (see ReplaceFileContents). False when it could not be
+// written (read-only file, no folder, disk full); config.xml then keeps its
+// old content.
 bool SaveConfig();

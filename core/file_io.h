@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,10 +16,25 @@ bool ReadWholeFile(const std::wstring& path, std::string& contents);
 // file cannot be opened.
 bool AppendToFile(const std::wstring& path, std::string_view bytes);
 
-// Writes the complete contents to a temporary file beside the target, flushes
-// it to disk and then replaces the target in one step. On any failure the
-// target is left exactly as it was and the temporary file is removed.
+// Saves the complete contents to the file. Normally they go to a temporary
+// file beside the target, are flushed to disk and then replace the target in
+// one step, keeping the target's attributes and permissions; a failure up to
+// that point leaves the target exactly as it was. Where that way is closed but
+// a plain write is not (the target held open by another program without
+// delete sharing beyond a short wait, a temporary name too long or not
+// allowed), the target is written in place instead, the way a plain save does.
+// A read-only target is refused before anything is written. The temporary file
+// never outlives the call.
 bool ReplaceFileContents(const std::wstring& path, std::string_view contents);
+
+// The longest path, in UTF-16 units without the terminating NUL, that a program
+// that is not long-path aware can open on Windows, and the longest single name
+// in it.
+constexpr size_t kShortPathLimitUnits = 259;
+constexpr size_t kFileNameLimitUnits = 255;
+
+// True when the path keeps within both limits above.
+bool FitsShortPathLimits(std::wstring_view path);
 
 // Deletes a file. False when it could not be deleted (or did not exist).
 bool DeleteFileAtPath(const std::wstring& path);

@@ -34,6 +34,35 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// Whether this process may write the file. access() answers for every user
+// but root, for whom it is always yes; a file that root's user made read-only
+// (no owner write bit) stays untouched, even though root could replace it.
+bool MayWrite(const std::string& target, const struct stat& existing) {
+    if (::access(target.c_str(), W_OK) != 0) {
+        return false;
+    }
+    return ::getuid() != 0 || (existing.st_mode & S_IWUSR) != 0;
+}
+
+bool IsNotAllowed(int error) {
+    return error == ENAMETOOLONG || error == EACCES || error == EPERM || error == EBUSY;
+}
+
+// The target itself rewritten, the way a plain save does: it keeps its inode,
+// owner, mode and links. The new bytes go over the old ones before the rest is
+// cut off.
+bool WriteInPlace(const std::string& target, std::string_view contents) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = WriteAll(fd, contents);
+    ok = ok && ::ftruncate(fd, static_cast<off_t>(contents.size())) == 0;
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    return ok;
+}
+
 }  // namespace
 
 bool ReadWholeFile(const std::wstring& path, std::string& contents) {
@@ -78,9 +107,7 @@ bool ReplaceFileContents(const std::wstring& path, std::string_view contents) {
     bool targetExists = false;
     struct stat existing {};
     if (::stat(target.c_str(), &existing) == 0) {
-        // A file the user made read-only stays untouched, even for root, who
-        // could otherwise rename over it.
-        if (!S_ISREG(existing.st_mode) || (existing.st_mode & S_IWUSR) == 0) {
+        if (!S_ISREG(existing.st_mode) || !MayWrite(target, existing)) {
             return false;
         }
         targetExists = true;
@@ -96,7 +123,9 @@ bool ReplaceFileContents(const std::wstring& path, std::string_view contents) {
         temporary = target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(sequence.fetch_add(1));
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, targetExists ? 0600 : 0666);
         if (fd < 0 && errno != EEXIST) {
-            return false;
+            // A name too long for the file system or a folder that this user
+            // may not add files to still lets a plain write through.
+            return IsNotAllowed(errno) ? WriteInPlace(target, contents) : false;
         }
     }
     if (fd < 0) {
@@ -106,10 +135,16 @@ bool ReplaceFileContents(const std::wstring& path, std::string_view contents) {
     ok = ok && (!targetExists || ::fchmod(fd, existing.st_mode & 07777) == 0);
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
     if (!ok) {
         ::unlink(temporary.c_str());
         return false;
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        // A target that cannot be renamed over (a file mounted on its own,
+        // say) is written the way a plain save would.
+        const bool written = IsNotAllowed(errno) && WriteInPlace(target, contents);
+        ::unlink(temporary.c_str());
+        return written;
     }
     // The rename itself lives in the folder; flush it too so the new name
     // survives a power cut. A folder that cannot be flushed changes nothing.

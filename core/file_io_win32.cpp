@@ -12,6 +12,11 @@ namespace {
 
 constexpr int kTemporaryNameAttempts = 1000;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Five tries within about 200 ms: long enough for a scanner's look at a fresh
+// file, short enough for a save that holds the state lock.
+constexpr int kReplaceAttempts = 5;
+constexpr DWORD kReplacePauseMs = 50;
+constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 bool WriteAll(HANDLE file, std::string_view bytes) {
     size_t written = 0;
@@ -24,6 +29,103 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
         written += done;
     }
     return true;
+}
+
+// Opening a file the way a plain save does: the file itself is rewritten, so
+// it keeps its identity, attributes, permissions and streams, and other
+// programs that hold it open with write sharing do not stand in the way. The
+// new bytes are written over the old ones before the rest is cut off, so
+// where the old file was as long, a full disk cannot stop the write.
+bool WriteInPlace(const std::wstring& path, std::string_view contents) {
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool ok = WriteAll(file, contents);
+    ok = ok && SetEndOfFile(file);
+    ok = ok && FlushFileBuffers(file);
+    ok = CloseHandle(file) && ok;
+    return ok;
+}
+
+enum class Temporary { kCreated, kNotAllowed, kFailed };
+
+// A temporary file left by a process that was killed mid-save may carry the
+// name this process would pick (process ids are reused), so names are tried
+// until one is free. A name that a program without long-path support could
+// not open, or a folder in which this user may not create files, leaves
+// writing in place as the only way.
+Temporary CreateTemporaryBeside(const std::wstring& path, std::wstring& temporary, HANDLE& file) {
+    static std::atomic<unsigned> sequence{0};
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+        temporary =
+            path + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(sequence.fetch_add(1));
+        if (!FitsShortPathLimits(temporary)) {
+            return Temporary::kNotAllowed;
+        }
+        file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            return Temporary::kCreated;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_FILENAME_EXCED_RANGE) {
+            return Temporary::kNotAllowed;
+        }
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            return Temporary::kFailed;
+        }
+    }
+    return Temporary::kFailed;
+}
+
+// ReplaceFileW keeps the replaced file's attributes, but not every
+// implementation carries them all, so the user's hidden or system mark is put
+// on the new file beforehand. The archive mark is not carried: the content
+// has changed, so the file is due for the next backup.
+void CarryAttributes(DWORD attributes, const std::wstring& temporary) {
+    const DWORD carried = attributes & kCarriedAttributes;
+    const DWORD current = GetFileAttributesW(temporary.c_str());
+    if (carried != 0 && current != INVALID_FILE_ATTRIBUTES) {
+        SetFileAttributesW(temporary.c_str(), current | carried);
+    }
+}
+
+// Errors that come from another program holding the target open without
+// delete sharing (an editor, a backup or sync tool, the C runtime's own
+// _wfopen), or from a virus scanner or indexer that opens a freshly closed
+// file for a moment.
+bool IsHeldOpenError(DWORD error) {
+    switch (error) {
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_UNABLE_TO_REMOVE_REPLACED:
+        case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// An existing target is replaced with ReplaceFileW, which keeps its
+// attributes, access-control list, streams and creation time; a new one (or
+// one that a failed replacement has already removed) is moved in place. A
+// target held open is tried again for a short, bounded time.
+bool MoveIntoPlace(const std::wstring& path, const std::wstring& temporary) {
+    for (int attempt = 1;; ++attempt) {
+        const bool exists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+        const BOOL moved =
+            exists ? ReplaceFileW(path.c_str(), temporary.c_str(), nullptr, 0, nullptr, nullptr)
+                   : MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        if (moved) {
+            return true;
+        }
+        if (attempt == kReplaceAttempts || !IsHeldOpenError(GetLastError())) {
+            return false;
+        }
+        Sleep(kReplacePauseMs);
+    }
 }
 
 }  // namespace
@@ -59,37 +161,37 @@ bool AppendToFile(const std::wstring& path, std::string_view bytes) {
 }
 
 bool ReplaceFileContents(const std::wstring& path, std::string_view contents) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    WIN32_FILE_ATTRIBUTE_DATA existing{};
+    const bool exists = GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &existing) != 0;
+    if (exists && (existing.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         return false;
     }
-    // A temporary file left by a process that was killed mid-save may carry
-    // the name this process would pick (process ids are reused), so names are
-    // tried until one is free.
-    static std::atomic<unsigned> sequence{0};
     std::wstring temporary;
     HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < kTemporaryNameAttempts && file == INVALID_HANDLE_VALUE; ++attempt) {
-        temporary =
-            path + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(sequence.fetch_add(1));
-        file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
-            GetLastError() != ERROR_ALREADY_EXISTS) {
+    switch (CreateTemporaryBeside(path, temporary, file)) {
+        case Temporary::kCreated:
+            break;
+        case Temporary::kNotAllowed:
+            return WriteInPlace(path, contents);
+        case Temporary::kFailed:
             return false;
-        }
-    }
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
     }
     bool ok = WriteAll(file, contents);
     ok = ok && FlushFileBuffers(file);
     ok = CloseHandle(file) && ok;
-    ok = ok && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!ok) {
         DeleteFileW(temporary.c_str());
+        return false;
     }
-    return ok;
+    if (exists) {
+        CarryAttributes(existing.dwFileAttributes, temporary);
+    }
+    if (MoveIntoPlace(path, temporary)) {
+        return true;
+    }
+    const bool written = WriteInPlace(path, contents);
+    DeleteFileW(temporary.c_str());
+    return written;
 }
 
 bool DeleteFileAtPath(const std::wstring& path) {

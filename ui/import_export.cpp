@@ -163,7 +163,8 @@ void RunExportFlow(HWND editor) {
         text = BuildConfigXml(state.config);
     }
     // The file is written beside the target and swapped in only when every
-    // byte reached the disk, so a failed export never leaves a damaged file.
+    // byte reached the disk, so a failed export never leaves a damaged file;
+    // a target held open by another program is written in place instead.
     if (!ReplaceFileContents(*path, text)) {
         ShowError(editor, L"Could not write the XML file.", L"Export");
         return;

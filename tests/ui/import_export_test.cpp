@@ -208,6 +208,33 @@ TEST_F(ImportExport, FailedExportLeavesTheTargetAsItWasAndLogsNothing) {
     EXPECT_FALSE(std::filesystem::exists(LogFile()));
 }
 
+// Targets that another program holds open with read and write sharing only,
+// or that the user has hidden, are written like any other and keep their mark.
+TEST_F(ImportExport, ExportWritesATargetHeldOpenOrHidden) {
+    SetLiveConfig(SampleConfig());
+    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    const std::filesystem::path held = data_.base() / "held.xml";
+    const std::filesystem::path hidden = data_.base() / "hidden.xml";
+    WriteBytes(held, std::string(5000, 'x'));
+    WriteBytes(hidden, "old");
+    ASSERT_TRUE(SetFileAttributesW(test_support::WidePath(hidden).c_str(), FILE_ATTRIBUTE_HIDDEN));
+    HANDLE holder = CreateFileW(test_support::WidePath(held).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    for (const auto& target : {held, hidden}) {
+        Recorded().exportPath = test_support::WidePath(target);
+        Command(editor, kRecordsExportId);
+    }
+    CloseHandle(holder);
+    EXPECT_TRUE(Recorded().messages.empty());
+    EXPECT_EQ(ReadBytes(held), BuildConfigXml(SampleConfig()));
+    EXPECT_EQ(ReadBytes(hidden), BuildConfigXml(SampleConfig()));
+    EXPECT_NE(GetFileAttributesW(test_support::WidePath(hidden).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{"Settings exported to: " + Utf16ToUtf8(test_support::WidePath(held)),
+                                        "Settings exported to: " + Utf16ToUtf8(test_support::WidePath(hidden))}));
+}
+
 TEST_F(ImportExport, DocumentWithoutAnyConfigurationElementIsRefused) {
     SetLiveConfig(SampleConfig());
     ASSERT_TRUE(SaveConfig());

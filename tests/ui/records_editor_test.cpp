@@ -315,15 +315,67 @@ TEST_F(RecordsEditor, UnwritableConfigFileIsReportedAndTheChangeStaysLive) {
     EXPECT_FALSE(IsWindow(editor));
 }
 
-TEST(RecordsTtl, FollowsTheRuntimeParser) {
-    EXPECT_EQ(TtlFromText(L""), 60u);
-    EXPECT_EQ(TtlFromText(L"0"), 60u);
-    EXPECT_EQ(TtlFromText(L"-0"), 60u);
-    EXPECT_EQ(TtlFromText(L"1"), 1u);
-    EXPECT_EQ(TtlFromText(L"-2"), 4294967294u);
-    EXPECT_EQ(TtlFromText(L"4294967296"), 4294967295u);
-    EXPECT_EQ(TtlFromText(L"0x10"), 60u);
-    EXPECT_EQ(TtlFromText(L"007"), 7u);
+// The runtime under the program must not matter: Wine's wcstoul, for one,
+// reads "-4294967296" as 1 where Windows' reads 4294967295.
+TEST_F(RecordsEditor, TtlTextsAreReadByTheProgramsOwnRules) {
+    const struct {
+        const wchar_t* text;
+        uint32_t ttl;
+    } ttls[] = {{L"-4294967296", 4294967295u},
+                {L"-99999999999", 4294967295u},
+                {L"+5", 5},
+                {L" \t7", 7},
+                {L"4294967296", 4294967295u},
+                {L"-4294967295", 1},
+                {L"\xFF13\xFF10", 30},
+                {L"\x3000"
+                 L"9",
+                 9}};
+    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    for (size_t row = 0; row < std::size(ttls); ++row) {
+        SetRow(row, true, 0, L"t" + std::to_wstring(row), L"192.0.2.1", ttls[row].text);
+    }
+    Command(editor, kRecordsSaveId);
+    const ServerConfig saved = ParseConfigXml(ReadBytes(ConfigFile()));
+    for (size_t row = 0; row < std::size(ttls); ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(LiveConfig().records[row].ttl, ttls[row].ttl);
+        EXPECT_EQ(saved.records[row].ttl, ttls[row].ttl);
+    }
+}
+
+// Another program reading config.xml with read and write sharing but no
+// delete sharing, and the user's hidden mark on the file: Save still writes
+// it, and it stays hidden.
+TEST_F(RecordsEditor, SaveWritesAConfigFileHeldOpenOrHidden) {
+    SetLiveConfig(SampleConfig());
+    ASSERT_TRUE(SaveConfig());
+    const std::wstring path = test_support::WidePath(ConfigFile());
+    for (const bool held : {true, false}) {
+        SCOPED_TRACE(held ? "held open" : "hidden");
+        Recorded().messages.clear();
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        if (held) {
+            holder = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 0, nullptr);
+            ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        } else {
+            ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+        }
+        const std::wstring name = held ? L"held.test" : L"hidden.test";
+        HWND editor = OpenToolWindow(kRecordsEditorWindow);
+        SetRow(0, true, 0, name, L"192.0.2.99", L"30");
+        Command(editor, kRecordsSaveId);
+        if (holder != INVALID_HANDLE_VALUE) {
+            CloseHandle(holder);
+        }
+        EXPECT_TRUE(Recorded().messages.empty());
+        EXPECT_EQ(Log().back(), "Settings saved (records)");
+        EXPECT_EQ(ReadBytes(ConfigFile()), BuildConfigXml(LiveConfig()));
+        EXPECT_EQ(LiveConfig().records[0].name, Utf16ToUtf8(name));
+    }
+    EXPECT_NE(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(data_.folder()), {}), 2) << "config.xml and dns.log";
 }
 
 }  // namespace

@@ -240,8 +240,8 @@ TEST_F(ConfigStorage, SaveInterruptedBeforeReplacingKeepsTheOldFile) {
     SetLiveConfig(Scribbled());
     bool saved = true;
     {
-        // Makes the next write fail part-way (full disk) or the final
-        // replacement fail, depending on the platform.
+        // Makes the next write fail part-way (full disk), or both the final
+        // replacement and a write in place fail, depending on the platform.
         config_test::SaveObstacle obstacle(test_support::FromWide(ConfigFilePath()));
         saved = SaveConfig();
     }
