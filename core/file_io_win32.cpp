@@ -108,6 +108,19 @@ bool IsHeldOpenError(DWORD error) {
     }
 }
 
+// Whether the target can be replaced now: a handle that another program holds
+// without delete sharing makes this fail as the replacement itself would,
+// without starting a replacement that fails half-way (Wine's ReplaceFileW
+// leaves a stray file of its own behind when it does).
+bool CanBeReplaced(const std::wstring& path) {
+    HANDLE probe = CreateFileW(path.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(probe);
+    return true;
+}
+
 // An existing target is replaced with ReplaceFileW, which keeps its
 // attributes, access-control list, streams and creation time; a new one (or
 // one that a failed replacement has already removed) is moved in place. A
@@ -115,9 +128,10 @@ bool IsHeldOpenError(DWORD error) {
 bool MoveIntoPlace(const std::wstring& path, const std::wstring& temporary) {
     for (int attempt = 1;; ++attempt) {
         const bool exists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-        const BOOL moved =
-            exists ? ReplaceFileW(path.c_str(), temporary.c_str(), nullptr, 0, nullptr, nullptr)
-                   : MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        const bool moved = exists ? CanBeReplaced(path) &&
+                                        ReplaceFileW(path.c_str(), temporary.c_str(), nullptr, 0, nullptr, nullptr) != 0
+                                  : MoveFileExW(temporary.c_str(), path.c_str(),
+                                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
         if (moved) {
             return true;
         }
