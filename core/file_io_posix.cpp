@@ -34,9 +34,10 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
-// Whether this process may write the file. access() answers for every user
-// but root, for whom it is always yes; a file that root's user made read-only
-// (no owner write bit) stays untouched, even though root could replace it.
+// Whether this process may write the file. access() answers that for every
+// user but root, whom it lets write any file (short of a read-only file
+// system); for root a file without the owner's write bit counts as made
+// read-only on purpose and stays untouched.
 bool MayWrite(const std::string& target, const struct stat& existing) {
     if (::access(target.c_str(), W_OK) != 0) {
         return false;
@@ -44,6 +45,9 @@ bool MayWrite(const std::string& target, const struct stat& existing) {
     return ::getuid() != 0 || (existing.st_mode & S_IWUSR) != 0;
 }
 
+// Errors that stop the temporary file or the rename but not a plain write: a
+// name too long for the file system, a folder this user may not add files to,
+// a file mounted on its own.
 bool IsNotAllowed(int error) {
     return error == ENAMETOOLONG || error == EACCES || error == EPERM || error == EBUSY;
 }

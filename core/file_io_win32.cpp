@@ -31,11 +31,11 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
     return true;
 }
 
-// Opening a file the way a plain save does: the file itself is rewritten, so
-// it keeps its identity, attributes, permissions and streams, and other
-// programs that hold it open with write sharing do not stand in the way. The
-// new bytes are written over the old ones before the rest is cut off, so
-// where the old file was as long, a full disk cannot stop the write.
+// The target itself rewritten, the way a plain save does: it keeps its
+// identity, attributes, permissions and streams, and programs that hold it
+// open with write sharing do not stand in the way. The new bytes go over the
+// old ones before the rest is cut off, so where the old file was as long, a
+// full disk cannot stop the write.
 bool WriteInPlace(const std::wstring& path, std::string_view contents) {
     HANDLE file =
         CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -175,9 +175,9 @@ bool AppendToFile(const std::wstring& path, std::string_view bytes) {
 }
 
 bool ReplaceFileContents(const std::wstring& path, std::string_view contents) {
-    WIN32_FILE_ATTRIBUTE_DATA existing{};
-    const bool exists = GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &existing) != 0;
-    if (exists && (existing.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         return false;
     }
     std::wstring temporary;
@@ -198,7 +198,7 @@ bool ReplaceFileContents(const std::wstring& path, std::string_view contents) {
         return false;
     }
     if (exists) {
-        CarryAttributes(existing.dwFileAttributes, temporary);
+        CarryAttributes(attributes, temporary);
     }
     if (MoveIntoPlace(path, temporary)) {
         return true;
