@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "log/text_convert.h"
 #include "test_support.h"
 #include "ui/status_report.h"
+#include "ui/tool_windows.h"
 #include "ui/ui_shared.h"
 #include "ui_test_support.h"
 
@@ -445,6 +447,70 @@ TEST_F(MainWindowTest, EachToolWindowOpensAtMostOnce) {
     for (const Tool& tool : tools) {
         EXPECT_EQ(ThreadWindowsOfClass(tool.className).size(), 1u);
     }
+}
+
+TEST_F(MainWindowTest, LongTextTypedIntoTheToolWindowsIsKeptWhole) {
+    OpenMainWindow();
+    // Each text is wider than its box.
+    const std::wstring name = L"fileserver.branch-office.region.example.org";  // 44 characters
+    const std::wstring mailHost = L"mailhost.branch-office.example.org";       // 34 characters
+    const std::wstring ttl = L"4294967295";
+    Press(1002);
+    const HWND editor = Ui().toolWindows[kRecordsEditorWindow];
+    ASSERT_NE(editor, nullptr);
+    const RecordRowControls& row = RecordRows()[19];
+    SendMessageW(row.enabled, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(row.type, CB_SETCURSEL, 1, 0);
+    SetWindowTextW(row.name, L"");
+    SetWindowTextW(row.value, L"");
+    SetWindowTextW(row.ttl, L"");
+    ui_test::TypeAtEnd(row.name, name);
+    ui_test::TypeAtEnd(row.value, mailHost);
+    ui_test::TypeAtEnd(row.ttl, ttl);
+    EXPECT_EQ(WindowText(row.name), name);
+    EXPECT_EQ(WindowText(row.value), mailHost);
+    EXPECT_EQ(WindowText(row.ttl), ttl);
+    SendMessageW(editor, WM_COMMAND, MAKEWPARAM(kRecordsSaveId, BN_CLICKED), 0);
+    PumpMessages();
+    EXPECT_EQ(Ui().toolWindows[kRecordsEditorWindow], nullptr);
+
+    // The forwarders hold IPv4 addresses, yet a box takes whatever is typed;
+    // the first one gets more than the 254 characters that are kept.
+    std::wstring longest;
+    while (longest.size() < 300) {
+        longest += L"198.51.100.";
+        longest += std::to_wstring(longest.size() % 250);
+        longest += L' ';
+    }
+    const std::wstring typed[3] = {longest, L"192.0.2.53 (the branch office's own resolver)",
+                                   L"203.0.113.1, 203.0.113.2, 203.0.113.3, 203.0.113.4"};
+    Press(1003);
+    const HWND forwarding = Ui().toolWindows[kForwardingWindow];
+    ASSERT_NE(forwarding, nullptr);
+    for (size_t i = 0; i < 3; ++i) {
+        SetWindowTextW(ForwarderEdits()[i], L"");
+        ui_test::TypeAtEnd(ForwarderEdits()[i], typed[i]);
+        EXPECT_EQ(WindowText(ForwarderEdits()[i]), typed[i]) << i;
+    }
+    SendMessageW(forwarding, WM_COMMAND, MAKEWPARAM(kForwardingSaveId, BN_CLICKED), 0);
+    PumpMessages();
+    EXPECT_EQ(Ui().toolWindows[kForwardingWindow], nullptr);
+
+    ServerConfig saved;
+    {
+        ServerState& state = GetServerState();
+        std::lock_guard<std::mutex> hold(state.stateLock);
+        saved = state.config;
+    }
+    const DnsRecord& record = saved.records[19];
+    EXPECT_TRUE(record.enabled);
+    EXPECT_EQ(record.type, 15);
+    EXPECT_EQ(record.name, Utf16ToUtf8(name));
+    EXPECT_EQ(record.value, Utf16ToUtf8(mailHost));
+    EXPECT_EQ(record.ttl, 4294967295u);
+    EXPECT_EQ(saved.forwarding.dns1, Utf16ToUtf8(longest.substr(0, 254)));
+    EXPECT_EQ(saved.forwarding.dns2, Utf16ToUtf8(typed[1]));
+    EXPECT_EQ(saved.forwarding.dns3, Utf16ToUtf8(typed[2]));
 }
 
 TEST_F(MainWindowTest, DestroyingTheWindowStopsTheServerAndTearsDown) {

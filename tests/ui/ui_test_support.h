@@ -39,6 +39,16 @@ inline std::wstring WindowText(HWND window) {
     return text;
 }
 
+// Types the text at the end of an edit the way the keyboard does: one
+// WM_CHAR per character, each subject to the edit's own rules.
+inline void TypeAtEnd(HWND edit, const std::wstring& text) {
+    const LPARAM end = GetWindowTextLengthW(edit);
+    SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(end), end);
+    for (wchar_t character : text) {
+        SendMessageW(edit, WM_CHAR, character, 1);
+    }
+}
+
 inline std::wstring ClassName(HWND window) {
     wchar_t name[256] = {};
     GetClassNameW(window, name, 256);
