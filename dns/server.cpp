@@ -20,10 +20,21 @@ constexpr size_t kReceiveCapacity = 2048;
 
 std::atomic<uint16_t> listenPortOverride{0};
 std::atomic<void (*)()> refreshHook{nullptr};
+std::atomic<void (*)()> workerFailedHook{nullptr};
 std::atomic<bool> failNextWorkerLaunch{false};
 
 void RefreshServerControls() {
     if (void (*hook)() = refreshHook.load()) {
+        hook();
+    }
+}
+
+// The worker gave up after StartServer had already refreshed the window, so
+// nothing else would tell the window that the server is not running.
+void ReportWorkerFailure(ServerState& state, int error) {
+    state.lastSocketError.store(error);
+    state.running.store(false);
+    if (void (*hook)() = workerFailedHook.load()) {
         hook();
     }
 }
@@ -77,6 +88,10 @@ void SetRefreshServerControlsHook(void (*hook)()) {
     refreshHook.store(hook);
 }
 
+void SetWorkerFailedHook(void (*hook)()) {
+    workerFailedHook.store(hook);
+}
+
 void SetServerPortsForTesting(uint16_t listenPort, uint16_t upstreamPort) {
     listenPortOverride.store(listenPort);
     SetUpstreamPortForTesting(upstreamPort);
@@ -91,8 +106,7 @@ void ServerWorker() {
     state.lastSocketError.store(0);
     const SocketHandle socket = OpenUdpSocket();
     if (socket == kInvalidSocket) {
-        state.lastSocketError.store(LastSocketError());
-        state.running.store(false);
+        ReportWorkerFailure(state, LastSocketError());
         return;
     }
     state.socket.store(socket);
@@ -100,9 +114,9 @@ void ServerWorker() {
     UdpEndpoint local;  // 0.0.0.0: every local IPv4 address
     local.port = portOverride != 0 ? portOverride : kDnsPort;
     if (!BindUdpSocket(socket, local)) {
-        state.lastSocketError.store(LastSocketError());
+        const int error = LastSocketError();
         CloseListeningSocket(state);
-        state.running.store(false);
+        ReportWorkerFailure(state, error);
         return;
     }
     AppendLogLine("DNS server started on UDP/53");

@@ -19,6 +19,11 @@ void JoinFinishedWorker();
 // window nothing is refreshed.
 void SetRefreshServerControlsHook(void (*hook)());
 
+// Called on the worker thread when the worker could not create or bind its
+// socket, once running is already false. The hook must not touch windows: the
+// main window's hook only posts itself a message and refreshes from there.
+void SetWorkerFailedHook(void (*hook)());
+
 // The product always listens on and forwards to port 53. Tests move either to
 // a port of their own; 0 restores 53.
 void SetServerPortsForTesting(uint16_t listenPort, uint16_t upstreamPort);

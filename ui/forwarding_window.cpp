@@ -21,13 +21,14 @@ HWND MakeControl(HWND parent,
                  DWORD extendedStyle,
                  const wchar_t* className,
                  const wchar_t* text,
+                 DWORD style,
                  int x,
                  int y,
                  int width,
                  int height,
                  int id) {
-    HWND control = CreateWindowExW(extendedStyle, className, text, WS_CHILD | WS_VISIBLE, x, y, width, height, parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Ui().instance, nullptr);
+    HWND control = CreateWindowExW(extendedStyle, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height,
+                                   parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Ui().instance, nullptr);
     ApplySharedFont(control);
     return control;
 }
@@ -36,12 +37,14 @@ void CreateControls(HWND window) {
     static const wchar_t* const labels[] = {L"Forwarding DNS 1 IPv4:", L"Forwarding DNS 2 IPv4:",
                                             L"Forwarding DNS 3 IPv4:"};
     for (int i = 0; i < 3; ++i) {
-        MakeControl(window, 0, L"STATIC", labels[i], 20, 20 + 40 * i, 200, 20, 0);
+        MakeControl(window, 0, L"STATIC", labels[i], 0, 20, 20 + 40 * i, 200, 20, 0);
+        // Scrolling sideways lets the box take more than it can show; without
+        // it typed characters past the edge would be dropped.
         edits[static_cast<size_t>(i)] =
-            MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", 220, 16 + 40 * i, 260, 26, 0);
+            MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", ES_AUTOHSCROLL, 220, 16 + 40 * i, 260, 26, 0);
     }
-    MakeControl(window, 0, L"BUTTON", L"Save", 220, 150, 120, 34, kForwardingSaveId);
-    MakeControl(window, 0, L"BUTTON", L"Cancel", 360, 150, 120, 34, kForwardingCancelId);
+    MakeControl(window, 0, L"BUTTON", L"Save", 0, 220, 150, 120, 34, kForwardingSaveId);
+    MakeControl(window, 0, L"BUTTON", L"Cancel", 0, 360, 150, 120, 34, kForwardingCancelId);
 }
 
 std::string ReadForwarder(HWND edit) {

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "core/file_io.h"
@@ -90,14 +92,89 @@ void OnCommand(HWND window, WORD id) {
     }
 }
 
+// The log gains a line per query and is never trimmed. An edit control
+// filled with tens of megabytes keeps the window thread busy for tens of
+// seconds, so a larger log is shown by its newest mebibyte only.
+constexpr uint64_t kLogViewLimitBytes = 1024 * 1024;
+constexpr DWORD kReadChunkBytes = 65536;
+
+std::string ReadToEnd(HANDLE file) {
+    std::string bytes;
+    char buffer[kReadChunkBytes];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+    }
+    return bytes;
+}
+
+// The last kLogViewLimitBytes of a file of the given size, from the first
+// line that starts in them. One byte before them is read as well, to tell
+// whether they begin with a whole line.
+std::string ReadLastLines(HANDLE file, uint64_t size) {
+    LARGE_INTEGER start{};
+    start.QuadPart = static_cast<LONGLONG>(size - kLogViewLimitBytes - 1);
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+        return std::string();
+    }
+    std::string bytes(kLogViewLimitBytes + 1, '\0');
+    size_t filled = 0;
+    DWORD got = 0;
+    while (filled < bytes.size() &&
+           ReadFile(file, bytes.data() + filled, static_cast<DWORD>(std::min<size_t>(bytes.size() - filled, 1u << 20)),
+                    &got, nullptr) &&
+           got > 0) {
+        filled += got;
+    }
+    bytes.resize(filled);
+    const size_t newline = bytes.find('\n');
+    if (newline != std::string::npos && newline + 1 < bytes.size()) {
+        return bytes.substr(newline + 1);
+    }
+    // No line starts in the range (one line longer than all of it): show the
+    // range from its first whole character.
+    size_t first = std::min<size_t>(1, bytes.size());
+    while (first < bytes.size() && first < 4 && (static_cast<unsigned char>(bytes[first]) & 0xC0) == 0x80) {
+        ++first;
+    }
+    return bytes.substr(first);
+}
+
+// Whole kilobytes, rounded, with a comma between groups of three digits:
+// 41,943,040 bytes read "40,960".
+std::wstring KilobytesText(uint64_t bytes) {
+    const std::wstring digits = std::to_wstring((bytes + 512) / 1024);
+    std::wstring grouped;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) {
+            grouped += L',';
+        }
+        grouped += digits[i];
+    }
+    return grouped;
+}
+
+std::wstring OmissionLine(uint64_t shownBytes, uint64_t fileBytes, const std::wstring& path) {
+    return L"(showing the last " + KilobytesText(shownBytes) + L" KB of " + KilobytesText(fileBytes) +
+           L" KB; the whole log is " + path + L")\r\n";
+}
+
 }  // namespace
 
 std::wstring ReadLogText(const std::wstring& path) {
-    std::string bytes;
-    if (!ReadWholeFile(path, bytes)) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         return std::wstring();
     }
-    return Utf8ToUtf16(bytes);
+    LARGE_INTEGER size{};
+    const bool large = GetFileSizeEx(file, &size) && static_cast<uint64_t>(size.QuadPart) > kLogViewLimitBytes;
+    const std::string bytes = large ? ReadLastLines(file, static_cast<uint64_t>(size.QuadPart)) : ReadToEnd(file);
+    CloseHandle(file);
+    if (!large) {
+        return Utf8ToUtf16(bytes);
+    }
+    return OmissionLine(bytes.size(), static_cast<uint64_t>(size.QuadPart), path) + Utf8ToUtf16(bytes);
 }
 
 void ReloadLogView() {

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "core/server_state.h"
@@ -19,6 +20,13 @@ const COLORREF kLampRunning = RGB(0, 180, 0);
 const COLORREF kLampStopped = RGB(200, 0, 0);
 const COLORREF kLampOutline = RGB(60, 60, 60);
 const RECT kLampBox = {14, 14, 32, 32};
+
+// Posted by the worker thread when its socket could not be created or bound.
+constexpr UINT kWorkerFailedMessage = WM_APP + 1;
+
+// Read by the worker thread, so it is kept apart from the window thread's
+// own state.
+std::atomic<HWND> workerFailedTarget{nullptr};
 
 // The child windows, in the order they are created. Handles stay valid for the
 // life of the main window.
@@ -91,6 +99,15 @@ void LayoutMainWindow(HWND window) {
     MoveControl(controls.statusPanel, 14, 50, width - 28, std::max(bottom - 60, 60));
 }
 
+// Runs on the worker thread, which never touches windows: the refresh itself
+// happens on the window thread when the message arrives.
+void PostWorkerFailed() {
+    const HWND target = workerFailedTarget.load();
+    if (target != nullptr) {
+        PostMessageW(target, kWorkerFailedMessage, 0, 0);
+    }
+}
+
 HFONT CreateSharedFont(HWND window) {
     LOGFONTW font{};
     const HDC dc = GetDC(window);
@@ -104,6 +121,8 @@ void OnCreate(HWND window) {
     UiShared& ui = Ui();
     ui.mainWindow = window;
     SetRefreshServerControlsHook(RefreshServerControls);
+    workerFailedTarget.store(window);
+    SetWorkerFailedHook(PostWorkerFailed);
     if (ui.whiteBrush == nullptr) {
         ui.whiteBrush = CreateSolidBrush(RGB(255, 255, 255));
     }
@@ -219,8 +238,11 @@ void OnDestroy() {
     // Also joins a worker that ended by itself (its bind failed), so no
     // worker thread outlives the window thread.
     StopServer();
-    // Nothing is left to refresh once the window is gone.
+    // Nothing is left to refresh once the window is gone; StopServer has
+    // joined every worker, so none can be posting now.
     SetRefreshServerControlsHook(nullptr);
+    SetWorkerFailedHook(nullptr);
+    workerFailedTarget.store(nullptr);
     UiShared& ui = Ui();
     if (ui.sharedFont != nullptr) {
         DeleteObject(ui.sharedFont);
@@ -300,6 +322,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_DESTROY:
             OnDestroy();
             break;
+        case kWorkerFailedMessage:
+            RefreshServerControls();
+            return 0;
         default:
             break;
     }

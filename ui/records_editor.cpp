@@ -62,9 +62,11 @@ void CreateRow(HWND window, size_t row) {
     SendMessageW(controls.type, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"A"));
     SendMessageW(controls.type, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"MX"));
     SendMessageW(controls.type, CB_SETCURSEL, 0, 0);
-    controls.name = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", 0, 130, y, 220, 24, 0);
-    controls.value = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", 0, 360, y, 170, 24, 0);
-    controls.ttl = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"60", 0, 540, y, 70, 24, 0);
+    // Without automatic scrolling an edit refuses what does not fit, and a
+    // long name would lose its typed end.
+    controls.name = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", ES_AUTOHSCROLL, 130, y, 220, 24, 0);
+    controls.value = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", ES_AUTOHSCROLL, 360, y, 170, 24, 0);
+    controls.ttl = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"60", ES_AUTOHSCROLL, 540, y, 70, 24, 0);
 }
 
 void CreateButtons(HWND window) {

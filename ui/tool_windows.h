@@ -57,6 +57,9 @@ enum LogWindowControlId {
     kLogClearId = 4004,
 };
 
+// The log file as text; empty when it cannot be opened. A file of up to 1 MiB
+// comes whole; a larger one by the lines that start in its last 1 MiB, after
+// one line that says how much is shown and where the whole file is.
 std::wstring ReadLogText(const std::wstring& path);
 void ReloadLogView();
 

@@ -4,6 +4,8 @@
 //   tarnwick_window_driver press <id> [ms]  sends the main window a button command
 //   tarnwick_window_driver close [ms]       asks the main window to close
 //   tarnwick_window_driver rect [ms]        prints "x y width height" of the main window
+//   tarnwick_window_driver time-log [ms]    presses "Log" and prints how long it took until the
+//                                           log window was shown with its view filled
 // A first argument "--desktop NAME" looks for the window on that desktop
 // (Wine's virtual desktop started with "explorer /desktop=NAME,...").
 // Exits 0 on success, 1 when the main window did not appear in time, 2 on bad
@@ -54,6 +56,37 @@ bool EnterDesktop(const wchar_t* name, DWORD timeoutMs) {
     }
 }
 
+// The log view is filled while the log window is being created, on the
+// program's window thread; a message sent to the view is answered only once
+// that thread is free again, so the view's length arrives after the fill.
+int TimeLogWindow(HWND mainWindow, DWORD timeoutMs) {
+    constexpr int kLogButtonId = 1004;
+    constexpr int kLogViewId = 4003;
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER start{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    PostMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(kLogButtonId, BN_CLICKED), 0);
+    for (;;) {
+        const HWND logWindow = FindWindowW(L"DNS_Log_Wnd", nullptr);
+        const HWND view = logWindow != nullptr ? GetDlgItem(logWindow, kLogViewId) : nullptr;
+        DWORD_PTR length = 0;
+        if (view != nullptr && IsWindowVisible(logWindow) &&
+            SendMessageTimeoutW(view, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, timeoutMs, &length) && length > 0) {
+            LARGE_INTEGER end{};
+            QueryPerformanceCounter(&end);
+            const double ms = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
+            std::printf("log_window_ms=%.1f view_length=%lu\n", ms, static_cast<unsigned long>(length));
+            return 0;
+        }
+        if (GetTickCount64() > deadline) {
+            return 1;
+        }
+        Sleep(5);
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -96,6 +129,9 @@ int wmain(int argc, wchar_t** argv) {
         GetWindowRect(window, &frame);
         std::printf("%ld %ld %ld %ld\n", frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top);
         return 0;
+    }
+    if (std::wcscmp(argv[1], L"time-log") == 0) {
+        return TimeLogWindow(window, timeoutMs);
     }
     if (std::wcscmp(argv[1], L"close") == 0) {
         PostMessageW(window, WM_CLOSE, 0, 0);

@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "tool_window_support.h"
 
 namespace {
@@ -133,6 +135,97 @@ TEST_F(LogWindow, ClearOnAFileThatCannotBeDeletedKeepsItsLines) {
     EXPECT_NE(TextOf(LogView(window)).find(L"kept"), std::wstring::npos);
     CloseHandle(holder);
     EXPECT_EQ(Log(), (std::vector<std::string>{"kept", "Log cleared"}));
+}
+
+// Lines such as a busy server writes over weeks: query lines of varying
+// length, some with non-ASCII names, now and then a save; at least `size`
+// bytes, cut after a whole line.
+std::string BusyLog(size_t size) {
+    static const char* const names[] = {"nas.home", "fileserver.branch-office.region.example.org", "caf\xC3\xA9.test",
+                                        "printer", "mail.home.test"};
+    std::string log;
+    log.reserve(size + 128);
+    char line[160];
+    for (unsigned i = 0; log.size() < size; ++i) {
+        if (i % 997 == 0) {
+            snprintf(line, sizeof line, "2026-%02u-%02u %02u:%02u:%02u Settings saved (records)\r\n",
+                     1 + i / 900000 % 12, 1 + i / 30000 % 28, i / 1250 % 24, i / 60 % 60, i % 60);
+        } else {
+            snprintf(line, sizeof line, "2026-%02u-%02u %02u:%02u:%02u Q from 192.168.1.%u name=%s type=%u\r\n",
+                     1 + i / 900000 % 12, 1 + i / 30000 % 28, i / 1250 % 24, i / 60 % 60, i % 60, i % 254 + 1,
+                     names[i % 5], i % 3 == 0 ? 28u : 1u);
+        }
+        log += line;
+    }
+    return log;
+}
+
+// Exactly `size` bytes of such lines: the last one, a query for a long name,
+// is stretched to make up the size.
+std::string BusyLogOfExactly(size_t size) {
+    std::string log = BusyLog(size - 300);
+    log.resize(log.rfind("\r\n", size - 300) + 2);
+    const std::string query = "2026-12-31 23:59:59 Q from 192.168.1.8 name=";
+    const std::string end = ".example.org type=1\r\n";
+    log += query + std::string(size - log.size() - query.size() - end.size(), 'n') + end;
+    return log;
+}
+
+// The file from the first line that starts in its last 1 MiB.
+std::string NewestLines(const std::string& log) {
+    const size_t rangeStart = log.size() - 1024 * 1024;
+    const size_t lineStart = log[rangeStart - 1] == '\n' ? rangeStart : log.find('\n', rangeStart) + 1;
+    return log.substr(lineStart);
+}
+
+std::string LastLine(const std::string& log) {
+    return log.substr(log.rfind("\r\n", log.size() - 3) + 2);
+}
+
+TEST_F(LogWindow, LargeLogShowsItsNewestMebibyteAfterALineSayingWhatIsLeftOut) {
+    // About a month of light use.
+    constexpr size_t kMiB = 1024 * 1024;
+    std::string log = BusyLogOfExactly(40 * kMiB);
+    WriteBytes(LogFile(), log);
+    const std::wstring header =
+        L"(showing the last 1,024 KB of 40,960 KB; the whole log is " + LogFilePath() + L")\r\n";
+
+    HWND window = OpenToolWindow(kLogWindow);
+    std::wstring shown = TextOf(LogView(window));
+    ASSERT_EQ(shown.rfind(header, 0), 0u) << Utf16ToUtf8(shown.substr(0, 200));
+    // The range starts inside a line, which is left out whole.
+    const std::string newest = NewestLines(log);
+    ASSERT_LT(newest.size(), kMiB);
+    EXPECT_EQ(shown.substr(header.size(), 30), Utf8ToUtf16(newest.substr(0, 30)));
+    const std::wstring lastLine = Utf8ToUtf16(LastLine(log));
+    EXPECT_EQ(shown.substr(shown.size() - lastLine.size()), lastLine);
+    EXPECT_TRUE(shown.substr(header.size()) == Utf8ToUtf16(newest)) << "the view is not the file's newest lines";
+    EXPECT_EQ(ReadLogText(LogFilePath()), shown);
+
+    // Grown by 1 MiB that begins exactly at a line start: that line is kept.
+    // Refresh reads the file again.
+    const std::string grown = BusyLogOfExactly(kMiB);
+    log += grown;
+    WriteBytes(LogFile(), log);
+    Command(window, kLogRefreshId);
+    shown = TextOf(LogView(window));
+    const std::wstring grownHeader =
+        L"(showing the last 1,024 KB of 41,984 KB; the whole log is " + LogFilePath() + L")\r\n";
+    ASSERT_EQ(shown.rfind(grownHeader, 0), 0u) << Utf16ToUtf8(shown.substr(0, 200));
+    EXPECT_TRUE(shown.substr(grownHeader.size()) == Utf8ToUtf16(grown));
+}
+
+TEST_F(LogWindow, LogOfUpToOneMebibyteIsShownWhole) {
+    const std::string log = BusyLogOfExactly(1024 * 1024);
+    WriteBytes(LogFile(), log);
+    HWND window = OpenToolWindow(kLogWindow);
+    EXPECT_TRUE(TextOf(LogView(window)) == Utf8ToUtf16(log));
+    EXPECT_EQ(TextOf(LogView(window)).rfind(L"2026-01-01 00:00:00 Settings saved (records)\r\n", 0), 0u);
+
+    // One line more and the oldest lines make way.
+    AppendLogLine("one more");
+    Command(window, kLogRefreshId);
+    EXPECT_EQ(TextOf(LogView(window)).rfind(L"(showing the last 1,024 KB of 1,024 KB; the whole log is ", 0), 0u);
 }
 
 }  // namespace

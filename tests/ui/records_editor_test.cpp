@@ -91,7 +91,7 @@ TEST_F(RecordsEditor, BuildsHeadersRowsAndButtonsAtTheirPlaces) {
             EXPECT_EQ(at.right - at.left, edit.width);
             EXPECT_EQ(at.bottom - at.top, 24);
             EXPECT_NE(GetWindowLongW(edit.control, GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
-            EXPECT_EQ(GetWindowLongW(edit.control, GWL_STYLE) & ES_AUTOHSCROLL, 0);
+            EXPECT_NE(GetWindowLongW(edit.control, GWL_STYLE) & ES_AUTOHSCROLL, 0);
         }
         EXPECT_EQ(TextOf(controls.ttl), L"60");
     }

@@ -39,6 +39,16 @@ inline std::wstring WindowText(HWND window) {
     return text;
 }
 
+// Types the text at the end of an edit the way the keyboard does: one
+// WM_CHAR per character, each subject to the edit's own rules.
+inline void TypeAtEnd(HWND edit, const std::wstring& text) {
+    const LPARAM end = GetWindowTextLengthW(edit);
+    SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(end), end);
+    for (wchar_t character : text) {
+        SendMessageW(edit, WM_CHAR, character, 1);
+    }
+}
+
 inline std::wstring ClassName(HWND window) {
     wchar_t name[256] = {};
     GetClassNameW(window, name, 256);
@@ -46,7 +56,8 @@ inline std::wstring ClassName(HWND window) {
 }
 
 // A UDP socket bound to 0.0.0.0:port for as long as it lives, so that the
-// server's own bind on that port fails.
+// server's own bind on that port fails. Port 0 takes one that the system
+// assigns; port() tells which.
 class PortHolder {
   public:
     explicit PortHolder(unsigned short port) {
@@ -57,12 +68,17 @@ class PortHolder {
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         bound_ = socket_ != INVALID_SOCKET && bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        int length = sizeof address;
+        if (bound_ && getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+            port_ = ntohs(address.sin_port);
+        }
     }
     ~PortHolder() { Release(); }
     PortHolder(const PortHolder&) = delete;
     PortHolder& operator=(const PortHolder&) = delete;
 
     bool bound() const { return bound_; }
+    unsigned short port() const { return port_; }
     void Release() {
         if (socket_ != INVALID_SOCKET) {
             closesocket(socket_);
@@ -77,6 +93,7 @@ class PortHolder {
   private:
     bool started_ = false;
     bool bound_ = false;
+    unsigned short port_ = 0;
     SOCKET socket_ = INVALID_SOCKET;
 };
 

@@ -39,6 +39,21 @@ void CountRefresh() {
     refreshCalls.fetch_add(1);
 }
 
+// What the worker-failed hook saw at each call.
+std::atomic<int> failureCalls{0};
+std::atomic<int> failureCallsWhileRunning{0};
+std::atomic<int> failureCallsOnTestThread{0};
+std::thread::id testThread;
+void CountFailure() {
+    failureCalls.fetch_add(1);
+    if (GetServerState().running.load()) {
+        failureCallsWhileRunning.fetch_add(1);
+    }
+    if (std::this_thread::get_id() == testThread) {
+        failureCallsOnTestThread.fetch_add(1);
+    }
+}
+
 bool InCi() {
     const char* ci = std::getenv("CI");
     return ci != nullptr && std::string(ci) == "true";
@@ -50,6 +65,11 @@ class DnsServer : public ::testing::Test {
         ASSERT_TRUE(StartSocketLayer());
         SetServerPortsForTesting(dns_peer::kListenPort, dns_peer::kUpstreamPort);
         SetRefreshServerControlsHook(&CountRefresh);
+        SetWorkerFailedHook(&CountFailure);
+        testThread = std::this_thread::get_id();
+        failureCalls = 0;
+        failureCallsWhileRunning = 0;
+        failureCallsOnTestThread = 0;
         ServerConfig config;
         config.records[0].type = 1;
         config.records[0].name = "host.example";
@@ -65,6 +85,7 @@ class DnsServer : public ::testing::Test {
         StopServer();
         JoinFinishedWorker();
         SetRefreshServerControlsHook(nullptr);
+        SetWorkerFailedHook(nullptr);
         SetServerPortsForTesting(0, 0);
         ReplaceConfig(ServerConfig{});
         StopSocketLayer();
@@ -260,12 +281,19 @@ TEST_F(DnsServer, FailedBindLeavesTheErrorAndAFinishedWorkerThatIsJoined) {
         StartServer();  // fails again; StartServer joins it next time
         ASSERT_TRUE(dns_peer::WaitFor([&] { return !state.running.load(); }));
         EXPECT_EQ(state.lastSocketError.load(), kAddressInUse);
+        // Each failed worker told the window side itself, from its own thread
+        // and once running was false.
+        ASSERT_TRUE(dns_peer::WaitFor([&] { return failureCalls.load() == 2; }));
+        EXPECT_EQ(failureCallsWhileRunning.load(), 0);
+        EXPECT_EQ(failureCallsOnTestThread.load(), 0);
     }
     EXPECT_EQ(dns_peer::CountMessages(LogPath(), kStarted), 0);
     StartAndWaitUntilBound();  // the port is free again
     EXPECT_EQ(state.lastSocketError.load(), 0);
     EXPECT_EQ(Ask(dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 1)), kHostAnswer);
     StopServer();
+    // A run that bound its socket and was stopped is no failure.
+    EXPECT_EQ(failureCalls.load(), 2);
     // Each failed run keeps its socket layer reference, as a failed run is
     // never stopped; the successful run released its own.
     EXPECT_EQ(SocketLayerReferences(), references + 2);
