@@ -217,6 +217,38 @@ TEST_F(DnsServer, LocalNameGetsAnEmptyAnswerForTypesNoForwarderAnswered) {
     EXPECT_EQ(state.stats.localHits.load(), localHits + 2);
 }
 
+// Forwarders that name this machine, with the listening port as the upstream
+// port as in real use (53): each attempt's copy lands on the listening socket
+// once the attempt has timed out. It is counted and dropped like a datagram
+// that does not parse, so the query is logged once, the second forwarder gets
+// it exactly once, nothing goes round, and a local query is answered at once.
+TEST_F(DnsServer, QueryForwardedToThisMachineIsNotTakenForANewOne) {
+    ServerState& state = GetServerState();
+    SetServerPortsForTesting(dns_peer::kListenPort, dns_peer::kListenPort);
+    ServerConfig config;
+    config.records[0] = {1, "host.example", "192.168.1.10", 60, true};
+    config.forwarding = {"127.0.0.1", "127.0.0.2", ""};
+    ReplaceConfig(config);
+    StartAndWaitUntilBound();
+    const uint64_t requests = state.stats.requests.load();
+    Peer client(Endpoint(127, 0, 0, 1, 0), 300);
+    ASSERT_TRUE(
+        client.SendTo(dns_peer::MakeQuery(5, {"far", "example"}, 1), Endpoint(127, 0, 0, 1, dns_peer::kListenPort)));
+    // The query, then the copies sent to 127.0.0.1 and 127.0.0.2.
+    ASSERT_TRUE(dns_peer::WaitFor([&] { return state.stats.requests.load() >= requests + 3; }, 10s));
+    const auto start = dns_peer::Clock::now();
+    EXPECT_EQ(Ask(dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 1)), kHostAnswer);
+    EXPECT_LT(dns_peer::SecondsSince(start), 1.0);
+    EXPECT_EQ(state.stats.requests.load(), requests + 4);
+    Bytes reply;
+    UdpEndpoint from;
+    EXPECT_FALSE(client.Receive(reply, from)) << dns_peer::Hex(reply);
+    StopServer();
+    const std::vector<std::string> expected = {kStarted, "Q from 127.0.0.1 name=far.example type=1",
+                                               "Q from 127.0.0.1 name=Host.Example type=1", kStopped};
+    EXPECT_EQ(dns_peer::LogMessages(LogPath()), expected);
+}
+
 TEST_F(DnsServer, StopWhileIdleReturnsAndLogs) {
     for (int round = 0; round < 3; ++round) {
         StartAndWaitUntilBound();
