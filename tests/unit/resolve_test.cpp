@@ -211,8 +211,9 @@ TEST_F(Resolution, WithoutAnUpstreamReplyOnlyLocalNamesGetAnEmptyAnswer) {
     Bytes hostMx = hostAaaa;
     hostMx[27] = 15;  // QTYPE MX
     const Bytes badA = {
-        0x42, 0x42, 0x81, 0x80, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,                                // header
-        0x03, 'b',  'a',  'd',  0x07, 'e',  'x',  'a',  'm',  'p',  'l',  'e',  0x00, 0x00, 0x01, 0x00, 0x01,  // A, IN
+        0x42, 0x42, 0x81, 0x80, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,        // header
+        0x03, 'b',  'a',  'd',  0x07, 'e',  'x',  'a',  'm',  'p',  'l',  'e',  0x00,  // name
+        0x00, 0x01, 0x00, 0x01,                                                        // A, IN
     };
     struct Case {
         std::vector<std::string> labels;
@@ -220,10 +221,15 @@ TEST_F(Resolution, WithoutAnUpstreamReplyOnlyLocalNamesGetAnEmptyAnswer) {
         Bytes expected;  // empty: no reply
     };
     const Case cases[] = {
-        {{"HOST", "example"}, 28, hostAaaa},                                   // only an A record
-        {{"HOST", "example"}, 15, hostMx},     {{"bad", "example"}, 1, badA},  // its A record cannot be built, but the
-                                                                               // name is known
-        {{"only-disabled", "example"}, 1, {}}, {{"sub", "host", "example"}, 28, {}}, {{"elsewhere", "example"}, 1, {}},
+        // Only an A record has this name.
+        {{"HOST", "example"}, 28, hostAaaa},
+        {{"HOST", "example"}, 15, hostMx},
+        // Its A record cannot be built, but the name is known.
+        {{"bad", "example"}, 1, badA},
+        // No enabled record has these names.
+        {{"only-disabled", "example"}, 1, {}},
+        {{"sub", "host", "example"}, 28, {}},
+        {{"elsewhere", "example"}, 1, {}},
     };
     for (const Case& c : cases) {
         std::string name;
