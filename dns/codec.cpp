@@ -139,7 +139,7 @@ bool ParseQuestion(const uint8_t* query, size_t length, DnsQuestion& question) {
 // labels of any length up to 191. The whole name is bounded by the message
 // length: a name that reads each byte at most once always fits, while pointers
 // that re-enter the same label bytes at different offsets could otherwise make
-// a 2 KB datagram decode to some 60 KB.
+// a 2 KB datagram decode to tens of kilobytes (and write them to the log).
 bool DecodeName(const uint8_t* message, size_t length, size_t& offset, std::string& name) {
     name.clear();
     ByteCursor cursor{message, length, offset};
