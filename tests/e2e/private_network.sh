@@ -78,7 +78,8 @@ ip link add tw-server type veth peer name tw-upstream netns "$upstream_ns_pid" &
     ip addr add 10.53.0.1/30 dev tw-server && ip link set tw-server up &&
     in_upstream ip link set lo up && in_upstream ip addr add 10.53.0.2/30 dev tw-upstream &&
     in_upstream ip link set tw-upstream up || { echo "FAIL: no veth pair"; exit 1; }
-in_upstream dnsmasq --keep-in-foreground --no-resolv --no-hosts -C /dev/null --pid-file= --user=root \
+# nsenter runs dnsmasq in its own place, so $! is dnsmasq itself.
+nsenter -t "$upstream_ns_pid" -n dnsmasq --keep-in-foreground --no-resolv --no-hosts -C /dev/null --pid-file= --user=root \
     --listen-address=10.53.0.2 --bind-interfaces --port=53 --address=/up.example/192.0.2.7 \
     --log-queries --log-facility="$work/dnsmasq.log" &
 dnsmasq_pid=$!
