@@ -90,6 +90,29 @@ void AppendUint32(std::vector<uint8_t>& buffer, uint32_t value) {
     AppendUint16(buffer, static_cast<uint16_t>(value & 0xFFFF));
 }
 
+// Header and question of a response: ID copied, QR and RA set, RD echoed from
+// the query, everything else zero; the question name written uncompressed and
+// class IN whatever the query asked for.
+void WriteHeaderAndQuestion(const uint8_t* query,
+                            const std::string& questionName,
+                            uint16_t qtype,
+                            uint16_t answerCount,
+                            std::vector<uint8_t>& buffer) {
+    buffer.clear();
+    buffer.reserve(kResponseReserve);
+    buffer.push_back(query[0]);
+    buffer.push_back(query[1]);
+    buffer.push_back(static_cast<uint8_t>(0x80 | (query[2] & 0x01)));
+    buffer.push_back(0x80);
+    AppendUint16(buffer, 1);  // QDCOUNT
+    AppendUint16(buffer, answerCount);
+    AppendUint16(buffer, 0);  // NSCOUNT
+    AppendUint16(buffer, 0);  // ARCOUNT
+    EncodeName(questionName, buffer);
+    AppendUint16(buffer, qtype);
+    AppendUint16(buffer, kClassIn);
+}
+
 }  // namespace
 
 bool ParseQuestion(const uint8_t* query, size_t length, DnsQuestion& question) {
@@ -113,7 +136,10 @@ bool ParseQuestion(const uint8_t* query, size_t length, DnsQuestion& question) {
 }
 
 // Label sequences and compression pointers as in RFC 1035 section 4.1.4, with
-// labels of any length up to 191 and no limit on the whole name.
+// labels of any length up to 191. The whole name is bounded by the message
+// length: a name that reads each byte at most once always fits, while pointers
+// that re-enter the same label bytes at different offsets could otherwise make
+// a 2 KB datagram decode to tens of kilobytes (and write them to the log).
 bool DecodeName(const uint8_t* message, size_t length, size_t& offset, std::string& name) {
     name.clear();
     ByteCursor cursor{message, length, offset};
@@ -149,7 +175,11 @@ bool DecodeName(const uint8_t* message, size_t length, size_t& offset, std::stri
             cursor.position = target;
             continue;
         }
-        if (!name.empty()) {
+        const size_t separator = name.empty() ? 0 : 1;
+        if (name.size() + separator + labelLength > length) {
+            return false;
+        }
+        if (separator != 0) {
             name.push_back('.');
         }
         if (!cursor.ReadText(labelLength, name)) {
@@ -188,22 +218,7 @@ bool BuildLocalAnswer(const uint8_t* query,
     if (length < kHeaderSize) {
         return false;
     }
-    buffer.clear();
-    buffer.reserve(kResponseReserve);
-
-    buffer.push_back(query[0]);
-    buffer.push_back(query[1]);
-    // QR and RA set, RD echoed from the query, everything else zero.
-    buffer.push_back(static_cast<uint8_t>(0x80 | (query[2] & 0x01)));
-    buffer.push_back(0x80);
-    AppendUint16(buffer, 1);  // QDCOUNT
-    AppendUint16(buffer, 1);  // ANCOUNT
-    AppendUint16(buffer, 0);  // NSCOUNT
-    AppendUint16(buffer, 0);  // ARCOUNT
-
-    EncodeName(questionName, buffer);
-    AppendUint16(buffer, qtype);
-    AppendUint16(buffer, kClassIn);
+    WriteHeaderAndQuestion(query, questionName, qtype, 1, buffer);
 
     const bool isA = record.type == kTypeA;
     buffer.push_back(0xC0);  // the answer's name points back at the question
@@ -231,5 +246,17 @@ bool BuildLocalAnswer(const uint8_t* query,
     AppendUint16(buffer, static_cast<uint16_t>(2 + encodedExchange.size()));
     AppendUint16(buffer, kMxPreference);
     buffer.insert(buffer.end(), encodedExchange.begin(), encodedExchange.end());
+    return true;
+}
+
+bool BuildEmptyAnswer(const uint8_t* query,
+                      size_t length,
+                      const std::string& questionName,
+                      uint16_t qtype,
+                      std::vector<uint8_t>& buffer) {
+    if (length < kHeaderSize) {
+        return false;
+    }
+    WriteHeaderAndQuestion(query, questionName, qtype, 0, buffer);
     return true;
 }

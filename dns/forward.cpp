@@ -1,16 +1,98 @@
 #include "dns/forward.h"
 
+#include <array>
 #include <atomic>
+#include <cstring>
+#include <mutex>
 
 #include "dns/ipv4_text.h"
-#include "dns/udp_socket.h"
 
 namespace {
 
 constexpr uint16_t kDnsPort = 53;
 std::atomic<uint16_t> upstreamPortOverride{0};
 
+uint64_t Fingerprint(const uint8_t* bytes, size_t length) {
+    uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
+    for (size_t i = 0; i < length; ++i) {
+        hash = (hash ^ bytes[i]) * 0x100000001b3ULL;
+    }
+    return hash;
+}
+
+bool SameEndpoint(const UdpEndpoint& left, const UdpEndpoint& right) {
+    return left.port == right.port && std::memcmp(left.address, right.address, sizeof left.address) == 0;
+}
+
+// The last queries sent to forwarders, each with the local address and port
+// it left from. A forwarder that names this machine delivers the copy to our
+// own listening socket, where the worker reads it only after the attempt has
+// timed out; taken for a new query it would be forwarded again, for ever.
+// Matching the bytes as well as the origin means a socket that later gets the
+// same port can never have its own query taken for a copy, so an entry may
+// stay until the ring wraps: 256 attempts outlast any backlog a client would
+// wait for, however long the queue ahead of the copy takes.
+struct SentQuery {
+    UdpEndpoint from;  // port 0: free or already matched
+    size_t length = 0;
+    uint64_t fingerprint = 0;
+};
+
+constexpr size_t kRememberedQueries = 256;
+// Every datagram the worker receives is looked up, so the ring is indexed by
+// port buckets: a sender whose bucket is empty (nearly every client) is
+// passed after one read instead of a scan of the whole ring.
+constexpr size_t kPortBuckets = 4096;
+
+struct SentQueries {
+    std::mutex lock;
+    std::array<SentQuery, kRememberedQueries> ring;
+    size_t next = 0;
+    std::array<uint16_t, kPortBuckets> entriesInBucket{};
+
+    uint16_t& Bucket(uint16_t port) { return entriesInBucket[port % kPortBuckets]; }
+
+    void Forget(SentQuery& query) {
+        if (query.from.port != 0) {
+            --Bucket(query.from.port);
+            query.from.port = 0;
+        }
+    }
+};
+
+SentQueries& Sent() {
+    static SentQueries sent;
+    return sent;
+}
+
+void RememberSentQuery(const UdpEndpoint& from, const uint8_t* query, size_t length) {
+    SentQueries& sent = Sent();
+    const uint64_t fingerprint = Fingerprint(query, length);
+    std::lock_guard<std::mutex> hold(sent.lock);
+    SentQuery& slot = sent.ring[sent.next];
+    sent.Forget(slot);
+    slot = SentQuery{from, length, fingerprint};
+    ++sent.Bucket(from.port);
+    sent.next = (sent.next + 1) % kRememberedQueries;
+}
+
 }  // namespace
+
+bool IsOwnForwardedQuery(const uint8_t* datagram, size_t length, const UdpEndpoint& sender) {
+    SentQueries& sent = Sent();
+    std::lock_guard<std::mutex> hold(sent.lock);
+    if (sender.port == 0 || sent.Bucket(sender.port) == 0) {
+        return false;
+    }
+    for (SentQuery& query : sent.ring) {
+        if (SameEndpoint(query.from, sender) && query.length == length &&
+            query.fingerprint == Fingerprint(datagram, length)) {
+            sent.Forget(query);  // each copy arrives once
+            return true;
+        }
+    }
+    return false;
+}
 
 void SetUpstreamPortForTesting(uint16_t port) {
     upstreamPortOverride.store(port);
@@ -40,6 +122,12 @@ bool ForwardQuery(const uint8_t* query,
     if (!ConnectUdpSocket(socket, upstream) || !SetReceiveTimeout(socket, kUpstreamReceiveTimeoutMs)) {
         CloseUdpSocket(socket);
         return false;
+    }
+    // Connecting chose the local address and port, which are what the
+    // listening socket sees as the sender if the copy comes back to it.
+    UdpEndpoint local;
+    if (LocalEndpoint(socket, local) && local.port != 0) {
+        RememberSentQuery(local, query, length);
     }
     if (SendTo(socket, query, length, upstream) != static_cast<int>(length)) {
         CloseUdpSocket(socket);

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "dns/udp_socket.h"
+
 constexpr uint32_t kUpstreamReceiveTimeoutMs = 1500;
 constexpr size_t kUpstreamReplyCapacity = 2048;
 
@@ -15,6 +17,12 @@ constexpr size_t kUpstreamReplyCapacity = 2048;
 // address, a send or receive failure, silence, or a reply longer than
 // kUpstreamReplyCapacity.
 bool ForwardQuery(const uint8_t* query, size_t length, const std::string& upstreamAddress, std::vector<uint8_t>& reply);
+
+// True, once, when datagram arrived on the listening socket from sender and is
+// one of the last queries ForwardQuery sent, byte for byte, from that very
+// local address and port: a forwarder that names this machine (any 127.x
+// address or one of its own) handed the copy back to this server.
+bool IsOwnForwardedQuery(const uint8_t* datagram, size_t length, const UdpEndpoint& sender);
 
 // Upstream servers listen on port 53; tests move them. 0 restores 53.
 void SetUpstreamPortForTesting(uint16_t port);

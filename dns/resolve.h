@@ -15,7 +15,8 @@
 std::optional<DnsRecord> FindLocalRecord(const std::string& name, uint16_t qtype);
 
 // Answers one parsed query from a local record or, failing that, through the
-// forwarders in order. True when reply holds the datagram for the client; then
-// exactly one of localHits and forwarded has been counted. Call without
-// stateLock held.
+// forwarders in order; when none of them answers and an enabled record has the
+// question's name (any type), with an empty answer (NODATA, counted as a local
+// hit). True when reply holds the datagram for the client; then exactly one of
+// localHits and forwarded has been counted. Call without stateLock held.
 bool ResolveQuery(const uint8_t* query, size_t length, const DnsQuestion& question, std::vector<uint8_t>& reply);

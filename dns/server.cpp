@@ -75,6 +75,11 @@ void ReceiveLoop(ServerState& state, SocketHandle socket) {
             continue;
         }
         state.stats.requests.fetch_add(1);
+        // A query this worker itself forwarded to this machine: dropped like
+        // a datagram that does not parse, or it would go round for ever.
+        if (IsOwnForwardedQuery(buffer.data(), static_cast<size_t>(received), client)) {
+            continue;
+        }
         if (HandleQueryDatagram(buffer.data(), static_cast<size_t>(received), FormatIpv4Address(client.address),
                                 &AppendLogLine, reply)) {
             SendTo(socket, reply.data(), reply.size(), client);

@@ -97,6 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     Require(size >= 16);
+    // However its pointers re-enter the message, a name never outgrows it.
+    Require(question.name.size() <= size);
 
     // An A record whose address comes from the last four bytes of the input.
     DnsRecord a;

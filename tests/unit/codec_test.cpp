@@ -318,6 +318,54 @@ TEST(DnsCodecAnswer, ShortQueryGetsNoAnswer) {
     EXPECT_TRUE(BuildLocalAnswer(query.data(), 12, "x", 1, Record(1, "x", "1.2.3.4", 60), response));
 }
 
+// NODATA: the local answer's header and question, no answer record.
+TEST(DnsCodecAnswer, EmptyAnswerIsHeaderAndQuestionOnly) {
+    struct Case {
+        const char* what;
+        Bytes query;
+        Bytes response;
+    };
+    const Case cases[] = {
+        {"AAAA with RD, letter case kept",
+         Concat({Header(0x12, 0x34, 0x01, 0x00), Label("Host"), Label("Example"), {0x00}, TypeAndClass(28, 1)}),
+         {
+             0x12, 0x34,                                      // ID copied
+             0x81, 0x80,                                      // flags: QR RD RA
+             0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // QDCOUNT 1, ANCOUNT/NSCOUNT/ARCOUNT 0
+             0x04, 'H',  'o',  's',  't',  0x07, 'E',  'x',  'a', 'm', 'p', 'l', 'e', 0x00,  // name as asked
+             0x00, 0x1c, 0x00, 0x01,                                                         // QTYPE AAAA, QCLASS IN
+         }},
+        {"MX without RD in class CH, name through a pointer",
+         Concat(
+             {Header(0xab, 0xcd, 0x00, 0x00), {0xc0, 0x12}, TypeAndClass(15, 3), Label("mx"), Label("test"), {0x00}}),
+         {
+             0xab, 0xcd,                                            // ID copied
+             0x80, 0x80,                                            // flags: QR RA
+             0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,        // QDCOUNT 1, no records
+             0x02, 'm',  'x',  0x04, 't',  'e',  's',  't',  0x00,  // written uncompressed
+             0x00, 0x0f, 0x00, 0x01,                                // QTYPE MX, QCLASS IN (not CH)
+         }},
+        {"every flag set in the query",
+         Concat({Header(0x00, 0x07, 0xff, 0xff), {0x00}, TypeAndClass(16, 1)}),
+         {0x00, 0x07, 0x81, 0x80, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x01}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DnsQuestion question;
+        ASSERT_TRUE(ParseQuestion(c.query.data(), c.query.size(), question));
+        Bytes response{0xEE, 0xEE};  // stale contents must be dropped
+        ASSERT_TRUE(BuildEmptyAnswer(c.query.data(), c.query.size(), question.name, question.qtype, response));
+        EXPECT_TRUE(SameBytes(response, c.response));
+        DnsQuestion echoed;
+        ASSERT_TRUE(ParseQuestion(response.data(), response.size(), echoed));
+        EXPECT_EQ(echoed.name, question.name);
+        EXPECT_EQ(echoed.qtype, question.qtype);
+    }
+    const Bytes header = Header(1, 2, 1, 0);
+    Bytes response;
+    EXPECT_FALSE(BuildEmptyAnswer(header.data(), 11, "x", 28, response));
+}
+
 TEST(DnsCodecQuestion, CompressedNameIsWrittenBackUncompressed) {
     // The question's name is a pointer to "mail.example" placed after the question.
     const Bytes query =
@@ -639,6 +687,60 @@ TEST(DnsCodecPointerLoops, LabelsInsideALoopDoNotHideIt) {
     message[message.size() - 2] = 0x00;
     offset = 0;
     EXPECT_FALSE(DecodeName(message.data(), message.size(), offset, name));
+}
+
+// A question whose name re-reads the same bytes along several interleaved
+// walks. The datagram after the question is filled with 0x3f, so a walk that
+// enters at any offset reads 63-byte labels every 64 bytes. Walk k enters at
+// 18 + k and reads (steps - k) labels; where it stops, a pointer sends the
+// name on to the next walk (the last one ends in a zero byte). Each walk stops
+// one label before the byte the previous walk's pointer takes from its path.
+Bytes ReenteringName(size_t walks, size_t steps, size_t size) {
+    Bytes datagram(size, 0x3f);
+    const Bytes header = Header(0x0b, 0xad, 0x01, 0x00);
+    std::copy(header.begin(), header.end(), datagram.begin());
+    const Bytes typeAndClass = TypeAndClass(1, 1);
+    std::copy(typeAndClass.begin(), typeAndClass.end(), datagram.begin() + 14);
+    auto pointTo = [&datagram](size_t at, size_t target) {
+        datagram[at] = static_cast<uint8_t>(0xc0 | (target >> 8));
+        datagram[at + 1] = static_cast<uint8_t>(target & 0xff);
+    };
+    pointTo(12, 18);
+    for (size_t walk = 0; walk < walks; ++walk) {
+        const size_t stop = 18 + walk + 64 * (steps - walk);
+        if (walk + 1 < walks) {
+            pointTo(stop, 18 + walk + 1);
+        } else {
+            datagram[stop] = 0x00;
+        }
+    }
+    return datagram;
+}
+
+TEST(DnsCodecNameLength, NameMayReReadBytesButNeverOutgrowTheMessage) {
+    struct Case {
+        const char* what;
+        size_t walks, steps;
+        size_t nameLength;  // 0: must fail
+    };
+    const Case cases[] = {
+        {"two walks, 16 + 15 labels: 1,983 bytes", 2, 16, 31 * 64 - 1},
+        {"two walks, 17 + 16 labels: 2,111 bytes", 2, 17, 0},
+        // The worst this layout makes of 2,000 bytes: about 30 KB.
+        {"30 walks, 30 + 29 + ... + 1 labels: 29,759 bytes", 30, 30, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes datagram = ReenteringName(c.walks, c.steps, 2000);
+        DnsQuestion question;
+        if (c.nameLength == 0) {
+            EXPECT_FALSE(ParseQuestion(datagram.data(), datagram.size(), question));
+            continue;
+        }
+        ASSERT_TRUE(ParseQuestion(datagram.data(), datagram.size(), question));
+        EXPECT_EQ(question.name.size(), c.nameLength);
+        EXPECT_EQ(std::count(question.name.begin(), question.name.end(), '.'), 30);
+    }
 }
 
 }  // namespace

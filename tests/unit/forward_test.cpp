@@ -183,6 +183,40 @@ TEST_F(Forwarding, RepliesFromAnyoneButTheServerAreIgnored) {
     }
 }
 
+// What the listening socket would see if the forwarder were this machine:
+// the query from the forwarding socket's own address and port. Only that
+// exact datagram from that exact origin is taken for a copy, and only once.
+TEST_F(Forwarding, OwnForwardedQueryIsRecognisedOnceByOriginAndBytes) {
+    Peer upstream(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
+    ASSERT_TRUE(upstream.bound());
+    Bytes received;
+    UdpEndpoint origin;
+    std::thread server([&] {
+        if (upstream.Receive(received, origin)) {
+            upstream.SendTo(Bytes{0xBE, 0xEF, 0x81, 0x80}, origin);
+        }
+    });
+    Bytes reply;
+    EXPECT_TRUE(ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply));
+    server.join();
+    ASSERT_EQ(received, query_);
+
+    Bytes otherId = query_;
+    otherId[1] ^= 1;
+    UdpEndpoint otherPort = origin;
+    otherPort.port = static_cast<uint16_t>(origin.port + 1);
+    UdpEndpoint otherAddress = origin;
+    otherAddress.address[3] ^= 2;
+    const Bytes longer = dns_peer::MakeQuery(0xBEEF, {"www", "example", "x"}, 1);
+    EXPECT_FALSE(IsOwnForwardedQuery(otherId.data(), otherId.size(), origin));
+    EXPECT_FALSE(IsOwnForwardedQuery(longer.data(), longer.size(), origin));
+    EXPECT_FALSE(IsOwnForwardedQuery(query_.data(), query_.size() - 1, origin));
+    EXPECT_FALSE(IsOwnForwardedQuery(query_.data(), query_.size(), otherPort));
+    EXPECT_FALSE(IsOwnForwardedQuery(query_.data(), query_.size(), otherAddress));
+    EXPECT_TRUE(IsOwnForwardedQuery(query_.data(), query_.size(), origin));
+    EXPECT_FALSE(IsOwnForwardedQuery(query_.data(), query_.size(), origin)) << "a copy arrives once";
+}
+
 TEST_F(Forwarding, EachAttemptUsesAFreshPortSoLateRepliesAreLost) {
     Peer upstream(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
     ASSERT_TRUE(upstream.bound());

@@ -196,21 +196,57 @@ TEST_F(Resolution, UnusableMatchOrMissingTypeGoesToTheForwardersUnchanged) {
     }
 }
 
-TEST_F(Resolution, NothingAnswersWithoutUsableForwarders) {
+// When no forwarder answers, a name with an enabled record of any type gets
+// an empty answer at once; every other name still gets nothing.
+TEST_F(Resolution, WithoutAnUpstreamReplyOnlyLocalNamesGetAnEmptyAnswer) {
     ServerState& state = GetServerState();
     ServerConfig config = LookupTable();
     config.forwarding = {"", " 127.0.0.1", "127.0.0.1:53"};
     ReplaceConfig(config);
-    const Bytes query = dns_peer::MakeQuery(7, {"bad", "example"}, 1);
-    const uint64_t localBefore = state.stats.localHits.load();
-    const uint64_t forwardedBefore = state.stats.forwarded.load();
-    Bytes reply = {1, 2, 3};
-    const auto start = dns_peer::Clock::now();
-    EXPECT_FALSE(ResolveQuery(query.data(), query.size(), DnsQuestion{"bad.example", 1}, reply));
-    EXPECT_LT(dns_peer::SecondsSince(start), 1.0);  // no forwarder was waited for
-    EXPECT_TRUE(reply.empty());
-    EXPECT_EQ(state.stats.localHits.load(), localBefore);
-    EXPECT_EQ(state.stats.forwarded.load(), forwardedBefore);
+    const Bytes hostAaaa = {
+        0x42, 0x42, 0x81, 0x80, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // ID, QR RD RA, 1 Q, no records
+        0x04, 'H',  'O',  'S',  'T',  0x07, 'e',  'x',  'a',  'm',  'p',  'l',  'e', 0x00,  // name as asked
+        0x00, 0x1c, 0x00, 0x01,                                                             // AAAA, IN
+    };
+    Bytes hostMx = hostAaaa;
+    hostMx[27] = 15;  // QTYPE MX
+    const Bytes badA = {
+        0x42, 0x42, 0x81, 0x80, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,        // header
+        0x03, 'b',  'a',  'd',  0x07, 'e',  'x',  'a',  'm',  'p',  'l',  'e',  0x00,  // name
+        0x00, 0x01, 0x00, 0x01,                                                        // A, IN
+    };
+    struct Case {
+        std::vector<std::string> labels;
+        uint16_t qtype;
+        Bytes expected;  // empty: no reply
+    };
+    const Case cases[] = {
+        // Only an A record has this name.
+        {{"HOST", "example"}, 28, hostAaaa},
+        {{"HOST", "example"}, 15, hostMx},
+        // Its A record cannot be built, but the name is known.
+        {{"bad", "example"}, 1, badA},
+        // No enabled record has these names.
+        {{"only-disabled", "example"}, 1, {}},
+        {{"sub", "host", "example"}, 28, {}},
+        {{"elsewhere", "example"}, 1, {}},
+    };
+    for (const Case& c : cases) {
+        std::string name;
+        for (const std::string& label : c.labels) name += (name.empty() ? "" : ".") + label;
+        const Bytes query = dns_peer::MakeQuery(0x4242, c.labels, c.qtype);
+        const uint64_t localBefore = state.stats.localHits.load();
+        const uint64_t forwardedBefore = state.stats.forwarded.load();
+        Bytes reply = {1, 2, 3};
+        const auto start = dns_peer::Clock::now();
+        const bool answered = ResolveQuery(query.data(), query.size(), DnsQuestion{name, c.qtype}, reply);
+        EXPECT_LT(dns_peer::SecondsSince(start), 1.0) << name;  // no forwarder was waited for
+        const bool local = !c.expected.empty();
+        EXPECT_EQ(answered, local) << name;
+        EXPECT_EQ(reply, c.expected) << name << ": " << dns_peer::Hex(reply);
+        EXPECT_EQ(state.stats.localHits.load(), localBefore + (local ? 1 : 0)) << name;
+        EXPECT_EQ(state.stats.forwarded.load(), forwardedBefore);
+    }
 }
 
 // 127.0.0.3 is asked first; a socket is bound there but never answers.

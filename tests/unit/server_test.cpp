@@ -204,6 +204,72 @@ TEST_F(DnsServer, QueryNamesCannotForgeOrHideLogLines) {
     EXPECT_EQ(dns_peer::LogMessages(LogPath()), expected);
 }
 
+// A resolver asks for A and AAAA of a name together. The type the table lacks
+// gets an empty answer from port 53: at once without forwarders, after the
+// time-out when the only forwarder is silent (it is still asked first).
+TEST_F(DnsServer, LocalNameGetsAnEmptyAnswerForTypesNoForwarderAnswered) {
+    ServerState& state = GetServerState();
+    Peer silent(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
+    ASSERT_TRUE(silent.bound());
+    StartAndWaitUntilBound();
+    const Bytes aaaa = {
+        0x12, 0x34, 0x81, 0x80, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,             // header, no records
+        0x04, 'H',  'o',  's',  't',  0x07, 'E',  'x',  'a',  'm',  'p',  'l',  'e', 0x00,  // question as asked
+        0x00, 0x1c, 0x00, 0x01,                                                             // AAAA, IN
+    };
+    const Bytes query = dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 28);
+    const uint64_t localHits = state.stats.localHits.load();
+    auto start = dns_peer::Clock::now();
+    EXPECT_EQ(Ask(query), aaaa) << "no forwarder";
+    EXPECT_LT(dns_peer::SecondsSince(start), 1.0);
+    EXPECT_TRUE(Ask(dns_peer::MakeQuery(0x1234, {"other", "example"}, 28), 300).empty());
+
+    ServerConfig config;
+    config.records[0] = {1, "host.example", "192.168.1.10", 60, true};
+    config.forwarding.dns1 = "127.0.0.1";
+    ReplaceConfig(config);
+    start = dns_peer::Clock::now();
+    EXPECT_EQ(Ask(query), aaaa) << "silent forwarder";
+    EXPECT_GE(dns_peer::SecondsSince(start), 1.4);
+    Bytes asked;
+    UdpEndpoint from;
+    ASSERT_TRUE(silent.Receive(asked, from));
+    EXPECT_EQ(asked, query);
+    EXPECT_EQ(state.stats.localHits.load(), localHits + 2);
+}
+
+// Forwarders that name this machine, with the listening port as the upstream
+// port as in real use (53): each attempt's copy lands on the listening socket
+// once the attempt has timed out. It is counted and dropped like a datagram
+// that does not parse, so the query is logged once, the second forwarder gets
+// it exactly once, nothing goes round, and a local query is answered at once.
+TEST_F(DnsServer, QueryForwardedToThisMachineIsNotTakenForANewOne) {
+    ServerState& state = GetServerState();
+    SetServerPortsForTesting(dns_peer::kListenPort, dns_peer::kListenPort);
+    ServerConfig config;
+    config.records[0] = {1, "host.example", "192.168.1.10", 60, true};
+    config.forwarding = {"127.0.0.1", "127.0.0.2", ""};
+    ReplaceConfig(config);
+    StartAndWaitUntilBound();
+    const uint64_t requests = state.stats.requests.load();
+    Peer client(Endpoint(127, 0, 0, 1, 0), 300);
+    ASSERT_TRUE(
+        client.SendTo(dns_peer::MakeQuery(5, {"far", "example"}, 1), Endpoint(127, 0, 0, 1, dns_peer::kListenPort)));
+    // The query, then the copies sent to 127.0.0.1 and 127.0.0.2.
+    ASSERT_TRUE(dns_peer::WaitFor([&] { return state.stats.requests.load() >= requests + 3; }, 10s));
+    const auto start = dns_peer::Clock::now();
+    EXPECT_EQ(Ask(dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 1)), kHostAnswer);
+    EXPECT_LT(dns_peer::SecondsSince(start), 1.0);
+    EXPECT_EQ(state.stats.requests.load(), requests + 4);
+    Bytes reply;
+    UdpEndpoint from;
+    EXPECT_FALSE(client.Receive(reply, from)) << dns_peer::Hex(reply);
+    StopServer();
+    const std::vector<std::string> expected = {kStarted, "Q from 127.0.0.1 name=far.example type=1",
+                                               "Q from 127.0.0.1 name=Host.Example type=1", kStopped};
+    EXPECT_EQ(dns_peer::LogMessages(LogPath()), expected);
+}
+
 TEST_F(DnsServer, StopWhileIdleReturnsAndLogs) {
     for (int round = 0; round < 3; ++round) {
         StartAndWaitUntilBound();
@@ -355,11 +421,15 @@ TEST_F(DnsServer, QueriesInFlightWhileConfigAndLogChange) {
         EXPECT_TRUE(last == 1 || last == 2) << dns_peer::Hex(reply);
         ++answered;
     }
-    // Not local: the forwarders are copied while they are being replaced;
-    // neither version is usable, so nothing answers.
+    // No AAAA record: the forwarders are copied while they are being
+    // replaced; neither version is usable, so the name, known in every
+    // version of the table, gets the empty answer.
     constexpr int kForwardedQueries = 5;
     for (int i = 0; i < kForwardedQueries; ++i) {
-        EXPECT_TRUE(Ask(dns_peer::MakeQuery(static_cast<uint16_t>(i), {"busy", "example"}, 28), 200).empty());
+        const Bytes reply = Ask(dns_peer::MakeQuery(static_cast<uint16_t>(i), {"busy", "example"}, 28), 2000);
+        ASSERT_EQ(reply.size(), 12u + 14 + 4) << dns_peer::Hex(reply);
+        EXPECT_EQ(reply[1], static_cast<uint8_t>(i));
+        EXPECT_EQ(reply[7], 0) << "ANCOUNT";
     }
     done = true;
     editor.join();
@@ -367,7 +437,7 @@ TEST_F(DnsServer, QueriesInFlightWhileConfigAndLogChange) {
     StopServer();
     EXPECT_EQ(answered, kQueries);
     EXPECT_EQ(state.stats.requests.load(), requests + kQueries + kForwardedQueries);
-    EXPECT_EQ(state.stats.localHits.load(), localHits + kQueries);
+    EXPECT_EQ(state.stats.localHits.load(), localHits + kQueries + kForwardedQueries);
     EXPECT_EQ(dns_peer::CountMessages(LogPath(), "Q from 127.0.0.1 name=busy.example type=1"), kQueries);
 }
 
