@@ -5,7 +5,9 @@
 //   tarnwick_window_driver close [ms]       asks the main window to close
 //   tarnwick_window_driver rect [ms]        prints "x y width height" of the main window
 // A first argument "--desktop NAME" looks for the window on that desktop
-// (Wine's virtual desktop started with "explorer /desktop=NAME,...").
+// (Wine's virtual desktop started with "explorer /desktop=NAME,..."); then
+// "--class NAME" drives the top-level window of that class instead of the
+// main window (a tool window such as "DNS_Settings_Wnd").
 // Exits 0 on success, 1 when the main window did not appear in time, 2 on bad
 // arguments.
 #include <windows.h>
@@ -16,10 +18,10 @@
 
 namespace {
 
-HWND FindMainWindow(DWORD timeoutMs) {
+HWND FindTopWindow(const wchar_t* className, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
-        const HWND window = FindWindowW(L"Tarnwick_Main", nullptr);
+        const HWND window = FindWindowW(className, nullptr);
         if (window != nullptr && IsWindowVisible(window)) {
             return window;
         }
@@ -63,6 +65,12 @@ int wmain(int argc, wchar_t** argv) {
         argc -= 2;
         argv += 2;
     }
+    const wchar_t* className = L"Tarnwick_Main";
+    if (argc >= 3 && std::wcscmp(argv[1], L"--class") == 0) {
+        className = argv[2];
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 2) {
         return 2;
     }
@@ -80,7 +88,7 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
 
-    const HWND window = FindMainWindow(timeoutMs);
+    const HWND window = FindTopWindow(className, timeoutMs);
     if (window == nullptr) {
         return 1;
     }
