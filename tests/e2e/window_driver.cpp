@@ -7,7 +7,9 @@
 //   tarnwick_window_driver time-log [ms]    presses "Log" and prints how long it took until the
 //                                           log window was shown with its view filled
 // A first argument "--desktop NAME" looks for the window on that desktop
-// (Wine's virtual desktop started with "explorer /desktop=NAME,...").
+// (Wine's virtual desktop started with "explorer /desktop=NAME,..."); then
+// "--class NAME" drives the top-level window of that class instead of the
+// main window (a tool window such as "DNS_Settings_Wnd").
 // Exits 0 on success, 1 when the main window did not appear in time, 2 on bad
 // arguments.
 #include <windows.h>
@@ -18,10 +20,10 @@
 
 namespace {
 
-HWND FindMainWindow(DWORD timeoutMs) {
+HWND FindTopWindow(const wchar_t* className, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
-        const HWND window = FindWindowW(L"Tarnwick_Main", nullptr);
+        const HWND window = FindWindowW(className, nullptr);
         if (window != nullptr && IsWindowVisible(window)) {
             return window;
         }
@@ -96,6 +98,12 @@ int wmain(int argc, wchar_t** argv) {
         argc -= 2;
         argv += 2;
     }
+    const wchar_t* className = L"Tarnwick_Main";
+    if (argc >= 3 && std::wcscmp(argv[1], L"--class") == 0) {
+        className = argv[2];
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 2) {
         return 2;
     }
@@ -113,7 +121,7 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
 
-    const HWND window = FindMainWindow(timeoutMs);
+    const HWND window = FindTopWindow(className, timeoutMs);
     if (window == nullptr) {
         return 1;
     }

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# scripts/run as a newcomer meets it, without a display: in a fresh prefix it
+# writes an example config.xml, the dig command it prints gets the example
+# answer, and it saves a picture of the main window with the green lamp. The
+# program itself rewrites that config.xml byte for byte (its own format).
+# A second run leaves an existing config.xml alone. SIGTERM stops everything.
+# Runs in a private network namespace (port 53). Usage: run_script.sh <build dir> windows
+# windows-only
+set -uo pipefail
+
+build=$(cd "$1" && pwd)
+platform="$2"
+root=$(cd "$(dirname "$0")/../.." && pwd)
+
+skip_or_fail() {
+    if [ "${CI:-}" = "true" ]; then
+        echo "FAIL: $1"
+        exit 1
+    fi
+    echo "skipped: $1"
+    exit 77
+}
+
+[ "$platform" = "windows" ] || { echo "scripts/run starts the Windows build"; exit 2; }
+[ "$(id -u)" = 0 ] || skip_or_fail "needs root (network namespace, port 53)"
+for tool in wine wineserver Xvfb xdotool import identify convert dig ss unshare; do
+    command -v "$tool" >/dev/null || skip_or_fail "$tool is not installed"
+done
+# scripts/run starts the program of the default Windows build.
+[ "$build" = "$root/build/windows" ] || skip_or_fail "scripts/run uses $root/build/windows, not $build"
+driver="$build/tests/tarnwick_window_driver.exe"
+for file in "$build/ui/Tarnwick.exe" "$driver"; do
+    [ -f "$file" ] || { echo "FAIL: $file was not built"; exit 1; }
+done
+
+# Port 53 of a network namespace of our own: nothing else can hold it.
+if [ -z "${TARNWICK_RUN_SCRIPT_NETNS:-}" ]; then
+    exec env TARNWICK_RUN_SCRIPT_NETNS=1 unshare -n bash "$0" "$@"
+fi
+ip link set lo up
+
+prefix="$build/e2e-run-prefix"
+data="$prefix/drive_c/users/$(whoami)/AppData/Local/Tarnwick"
+screenshot="$build/run-window.png"
+output="$build/e2e-run-output.txt"
+rm -rf "$prefix" "$screenshot"
+unset DISPLAY
+run_pid=""
+
+cleanup() {
+    if [ -n "$run_pid" ]; then
+        kill -TERM "$run_pid" 2>/dev/null
+        wait "$run_pid" 2>/dev/null
+    fi
+    WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $1"
+    echo "--- scripts/run said:"
+    cat "$output" 2>/dev/null
+    exit 1
+}
+
+# Starts scripts/run and waits until it says that the program runs.
+start_run() {
+    "$root/scripts/run" --no-build --prefix "$prefix" >"$output" 2>&1 &
+    run_pid=$!
+    for _ in $(seq 1200); do
+        grep -q "^Tarnwick is running" "$output" && return 0
+        kill -0 "$run_pid" 2>/dev/null || fail "scripts/run ended early"
+        sleep 0.1
+    done
+    fail "scripts/run did not start the program within 120 s"
+}
+
+# SIGTERM (what Ctrl+C does) ends scripts/run, the program and its Wine.
+stop_run() {
+    kill -TERM "$run_pid"
+    local status=""
+    for _ in $(seq 300); do
+        if ! kill -0 "$run_pid" 2>/dev/null; then
+            wait "$run_pid"
+            status=$?
+            break
+        fi
+        sleep 0.1
+    done
+    [ -n "$status" ] || fail "scripts/run did not end within 30 s of SIGTERM"
+    run_pid=""
+    for _ in $(seq 100); do
+        ss -Hlun 'sport = :53' | grep -q . || return 0
+        sleep 0.1
+    done
+    fail "port 53 is still held after scripts/run ended"
+}
+
+start_run
+grep -q "config.xml holds one example record" "$output" || fail "no word of the example record"
+command=$(sed -n 's/^[[:space:]]*\(dig .*\)$/\1/p' "$output" | head -n 1)
+[ -n "$command" ] || fail "no dig command printed"
+echo "printed: $command"
+# shellcheck disable=SC2086
+answer=$($command 2>&1)
+printf '%s\n' "$answer" | grep -Eq '^tarnwick\.test\.[[:space:]]+60[[:space:]]+IN[[:space:]]+A[[:space:]]+127\.0\.0\.1$' || {
+    printf '%s\n' "$answer"
+    fail "the printed dig command got no example answer"
+}
+
+grep -q "^Screenshot of the main window: $screenshot\$" "$output" || fail "no word of the screenshot"
+[ "$(identify -format '%w %h' "$screenshot" 2>/dev/null)" = "696 90" ] || fail "$screenshot is not the 696 x 90 main window"
+# The lamp's green, RGB(0, 180, 0): the window was painted with the server running.
+colours=$(convert "$screenshot" -format %c histogram:info:- 2>&1)
+grep -qi '#00B400' <<<"$colours" || fail "no green lamp in the screenshot"
+
+# Save in DNS Settings writes the loaded settings back with the program's own
+# writer: the bytes must not change.
+cp "$data/config.xml" "$build/e2e-run-example.xml"
+display=$(sed -n 's/^No display: the window is on a private Xvfb (\(:[0-9]*\))\.$/\1/p' "$output")
+[ -n "$display" ] || fail "scripts/run did not name its display"
+drive() {
+    WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY="$display" wine "$driver" "$@"
+}
+drive press 1002 20000 || fail "no main window to press DNS Settings in"
+drive --class DNS_Settings_Wnd press 2001 20000 || fail "the records editor did not open"
+for _ in $(seq 100); do
+    grep -q "Settings saved (records)" "$data/dns.log" 2>/dev/null && break
+    sleep 0.1
+done
+grep -q "Settings saved (records)" "$data/dns.log" 2>/dev/null || fail "the records editor did not save"
+cmp "$build/e2e-run-example.xml" "$data/config.xml" || {
+    diff "$build/e2e-run-example.xml" "$data/config.xml"
+    fail "the program writes the example settings differently"
+}
+stop_run
+
+# An existing config.xml (here with another address) is used as it is.
+sed -i 's|<value>127.0.0.1</value>|<value>127.0.0.9</value>|' "$data/config.xml"
+cp "$data/config.xml" "$build/e2e-run-own.xml"
+start_run
+grep -q "example record" "$output" && fail "the example was announced over an existing config.xml"
+for _ in $(seq 30); do
+    answer=$(dig @127.0.0.1 tarnwick.test A +short +time=1 +tries=1 2>&1)
+    [ "$answer" = "127.0.0.9" ] && break
+    sleep 0.5
+done
+[ "$answer" = "127.0.0.9" ] || fail "the program did not answer from the existing config.xml (got '$answer')"
+cmp "$build/e2e-run-own.xml" "$data/config.xml" || fail "the existing config.xml was changed"
+stop_run
+echo "run script end to end: ok"
