@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/server_state.h"
+#include "core/records.h"
 
 // The config.xml document: a fixed 150-line layout written byte for byte, and a
 // tolerant substring scanner that reads it back. Neither direction can fail.

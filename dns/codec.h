@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/server_state.h"
+#include "core/records.h"
 
 // The first question of a query: dotted name (no trailing dot, root is empty,
 // letter case as sent) and its TYPE code.

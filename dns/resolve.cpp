@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "core/server_state.h"
 #include "dns/forward.h"
 
 namespace {

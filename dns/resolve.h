@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/server_state.h"
+#include "core/records.h"
 #include "dns/codec.h"
 
 // A copy of the first enabled slot whose name equals name (ASCII letters

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/server_state.h"
+#include "core/socket_handle.h"
 
 // IPv4 UDP sockets over Winsock or BSD sockets. Handles are SocketHandle values
 // (kInvalidSocket when none); error codes are Winsock codes on Windows and
