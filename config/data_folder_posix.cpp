@@ -3,8 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/file_io.h"
-#include "log/text_convert.h"
+#include "core/path_bytes.h"
 
 namespace {
 
@@ -36,9 +35,9 @@ std::wstring PlatformDataFolderBase() {
             found = ::stat(base.c_str(), &info) == 0;
         }
         if (found && S_ISDIR(info.st_mode)) {
-            return Utf8ToUtf16(base);
+            return PathFromBytes(base);
         }
     }
     const char* temporary = std::getenv("TMPDIR");
-    return Utf8ToUtf16(temporary != nullptr && temporary[0] == '/' ? temporary : "/tmp");
+    return PathFromBytes(temporary != nullptr && temporary[0] == '/' ? temporary : "/tmp");
 }

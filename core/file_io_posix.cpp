@@ -7,17 +7,13 @@
 #include <string>
 
 #include "core/file_io.h"
-#include "log/text_convert.h"
+#include "core/path_bytes.h"
 
 const wchar_t kPathSeparator = L'/';
 
 namespace {
 
 constexpr int kTemporaryNameAttempts = 1000;
-
-std::string NarrowPath(const std::wstring& path) {
-    return Utf16ToUtf8(path);
-}
 
 bool WriteAll(int fd, std::string_view bytes) {
     size_t written = 0;
@@ -70,7 +66,7 @@ bool WriteInPlace(const std::string& target, std::string_view contents) {
 }  // namespace
 
 bool ReadWholeFile(const std::wstring& path, std::string& contents) {
-    const int fd = ::open(NarrowPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(PathToBytes(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
@@ -96,7 +92,7 @@ bool ReadWholeFile(const std::wstring& path, std::string& contents) {
 }
 
 bool AppendToFile(const std::wstring& path, std::string_view bytes) {
-    const int fd = ::open(NarrowPath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(PathToBytes(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         return false;
     }
@@ -107,7 +103,7 @@ bool AppendToFile(const std::wstring& path, std::string_view bytes) {
 }
 
 bool ReplaceFileContents(const std::wstring& path, std::string_view contents) {
-    const std::string target = NarrowPath(path);
+    const std::string target = PathToBytes(path);
     bool targetExists = false;
     struct stat existing {};
     if (::stat(target.c_str(), &existing) == 0) {
@@ -163,9 +159,9 @@ bool ReplaceFileContents(const std::wstring& path, std::string_view contents) {
 }
 
 bool DeleteFileAtPath(const std::wstring& path) {
-    return ::unlink(NarrowPath(path).c_str()) == 0;
+    return ::unlink(PathToBytes(path).c_str()) == 0;
 }
 
 void CreateFolder(const std::wstring& path) {
-    ::mkdir(NarrowPath(path).c_str(), 0777);
+    ::mkdir(PathToBytes(path).c_str(), 0777);
 }

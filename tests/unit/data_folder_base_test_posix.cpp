@@ -2,13 +2,21 @@
 // ~/.local/share, else TMPDIR (or /tmp), each followed by "Tarnwick".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <mutex>
 #include <optional>
 #include <string>
 
+#include "config/config_storage.h"
+#include "config/config_xml.h"
 #include "config/data_folder.h"
+#include "core/path_bytes.h"
+#include "core/server_state.h"
+#include "log/event_log.h"
 #include "test_support.h"
 
 namespace {
@@ -16,6 +24,11 @@ namespace {
 namespace fs = std::filesystem;
 using test_support::FromWide;
 using test_support::ScratchFolder;
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // Sets (or, with nullopt, removes) one environment variable for the scope.
 class ScopedEnvironment {
@@ -102,6 +115,29 @@ TEST_F(DataFolderBase, NoUsableBaseAtAllUsesSlashTmp) {
         std::error_code ignored;
         fs::remove("/tmp/Tarnwick", ignored);
     }
+}
+
+// A home folder named in Latin-1 is not UTF-8; the data folder under it keeps
+// its bytes, so the log and config.xml land there and nowhere else.
+TEST_F(DataFolderBase, BaseThatIsNotUtf8KeepsItsBytes) {
+    const fs::path home = scratch_.path() / "J\xF6rg";  // "Jörg" in Latin-1
+    const fs::path folder = home / ".local" / "share" / "Tarnwick";
+    ScopedEnvironment xdg("XDG_DATA_HOME", std::nullopt);
+    ScopedEnvironment homeVariable("HOME", home.string());
+    EXPECT_EQ(PathToBytes(DataFolderPath()), folder.string());
+
+    AppendLogLine("Log cleared");
+    ASSERT_TRUE(SaveConfig());
+    std::string expected;
+    {
+        ServerState& state = GetServerState();
+        std::lock_guard<std::mutex> hold(state.stateLock);
+        expected = BuildConfigXml(state.config);
+    }
+    EXPECT_EQ(ReadBytes(folder / "config.xml"), expected);
+    const std::string log = ReadBytes(folder / "dns.log");
+    EXPECT_EQ(log.substr(std::min<size_t>(log.size(), 19)), " Log cleared\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.path()), {}), 1) << "no second, renamed home";
 }
 
 }  // namespace
