@@ -37,7 +37,6 @@
 #include "config/data_folder.h"
 #include "core/server_state.h"
 #include "dns/server.h"
-#include "log/text_convert.h"
 
 namespace {
 
@@ -175,7 +174,7 @@ bool ParseArguments(int argc,
             record.ttl = static_cast<uint32_t>(std::strtoul(fields[3].c_str(), nullptr, 10));
             record.enabled = true;
         } else if (option == "--data-folder-base") {
-            SetDataFolderBaseForTesting(Utf8ToUtf16(value));
+            SetDataFolderBase(PathArgument(value));
         } else {
             return false;
         }

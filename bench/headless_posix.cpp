@@ -3,8 +3,13 @@
 #include <string>
 
 #include "bench/headless_platform.h"
+#include "core/path_bytes.h"
 
 void WatchForStopRequests(void (*)()) {}
+
+std::wstring PathArgument(const char* argument) {
+    return PathFromBytes(argument);
+}
 
 uint64_t PeakResidentKilobytes() {
     std::ifstream status("/proc/self/status");

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "bench/headless_platform.h"
+#include "log/text_convert.h"
 
 void WatchForStopRequests(void (*onStop)()) {
     // A manual-reset event that a controlling process may open and set.
@@ -18,6 +19,10 @@ void WatchForStopRequests(void (*onStop)()) {
         }
         CloseHandle(event);
     }).detach();
+}
+
+std::wstring PathArgument(const char* argument) {
+    return Utf8ToUtf16(argument);
 }
 
 uint64_t PeakResidentKilobytes() {

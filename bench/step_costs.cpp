@@ -20,9 +20,6 @@
 #include "dns/udp_socket.h"
 #include "log/event_log.h"
 
-// The platform half of DataFolderPath (config/data_folder_*.cpp).
-std::wstring PlatformDataFolderBase();
-
 namespace {
 
 constexpr double kStepSecondsLimit = 3.0;

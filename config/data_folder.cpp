@@ -4,10 +4,6 @@
 
 #include "core/file_io.h"
 
-// Implemented per platform: the user's local application-data folder, or the
-// temporary folder when that cannot be had (empty when neither can).
-std::wstring PlatformDataFolderBase();
-
 namespace {
 
 std::mutex baseOverrideLock;
@@ -15,7 +11,7 @@ std::wstring baseOverride;
 
 }  // namespace
 
-void SetDataFolderBaseForTesting(const std::wstring& base) {
+void SetDataFolderBase(const std::wstring& base) {
     std::lock_guard<std::mutex> hold(baseOverrideLock);
     baseOverride = base;
 }

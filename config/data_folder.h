@@ -6,6 +6,11 @@
 // separator. Looked up and created (last level) on every call; never fails.
 std::wstring DataFolderPath();
 
-// Tests point the data folder somewhere of their own: a non-empty base is used
-// instead of the user's local application-data folder. Empty restores it.
-void SetDataFolderBaseForTesting(const std::wstring& base);
+// Puts the data folder under another base: a non-empty base is used instead of
+// the user's local application-data folder (tests, and the headless server's
+// --data-folder-base). Empty restores it.
+void SetDataFolderBase(const std::wstring& base);
+
+// The user's local application-data folder, or the temporary folder when that
+// cannot be had (empty when neither can); one definition per platform.
+std::wstring PlatformDataFolderBase();

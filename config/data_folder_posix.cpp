@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "config/data_folder.h"
 #include "core/path_bytes.h"
 
 namespace {

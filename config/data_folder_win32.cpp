@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "config/data_folder.h"
+
 std::wstring PlatformDataFolderBase() {
     PWSTR known = nullptr;
     if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &known)) && known != nullptr) {

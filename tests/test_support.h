@@ -56,9 +56,9 @@ class ScratchFolder {
 class ScopedDataFolder {
   public:
     explicit ScopedDataFolder(const std::string& suffixUtf8 = "") : base_(suffixUtf8) {
-        SetDataFolderBaseForTesting(base_.wide());
+        SetDataFolderBase(base_.wide());
     }
-    ~ScopedDataFolder() { SetDataFolderBaseForTesting(L""); }
+    ~ScopedDataFolder() { SetDataFolderBase(L""); }
 
     std::filesystem::path base() const { return base_.path(); }
     std::filesystem::path folder() const { return base_.path() / "Tarnwick"; }

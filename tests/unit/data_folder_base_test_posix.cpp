@@ -57,7 +57,7 @@ class ScopedEnvironment {
 
 class DataFolderBase : public ::testing::Test {
   protected:
-    void SetUp() override { SetDataFolderBaseForTesting(L""); }
+    void SetUp() override { SetDataFolderBase(L""); }
     ScratchFolder scratch_;
 };
 
