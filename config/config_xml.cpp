@@ -1,6 +1,8 @@
 #include "config/config_xml.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -10,6 +12,7 @@ struct Entity {
     std::string_view text;
 };
 
+// The five entities of the format, for escaping and unescaping alike.
 constexpr Entity kEntities[] = {
     {'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&apos;"},
 };
@@ -124,25 +127,12 @@ std::string XmlEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
-        switch (c) {
-            case '&':
-                out.append("&amp;");
-                break;
-            case '<':
-                out.append("&lt;");
-                break;
-            case '>':
-                out.append("&gt;");
-                break;
-            case '"':
-                out.append("&quot;");
-                break;
-            case '\'':
-                out.append("&apos;");
-                break;
-            default:
-                out.push_back(c);
-                break;
+        const Entity* entity = std::find_if(std::begin(kEntities), std::end(kEntities),
+                                            [c](const Entity& candidate) { return candidate.character == c; });
+        if (entity != std::end(kEntities)) {
+            out.append(entity->text);
+        } else {
+            out.push_back(c);
         }
     }
     return out;
