@@ -1,4 +1,3 @@
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -6,26 +5,15 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 
+#include "dns/socket_address.h"
 #include "dns/udp_socket.h"
+
+static_assert(HasIpv4SocketAddressLayout<sockaddr_in>() && AF_INET == kIpv4AddressFamily);
 
 namespace {
 
 std::atomic<int> socketLayerReferences{0};
-
-sockaddr_in ToSockaddr(const UdpEndpoint& endpoint) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(endpoint.port);
-    std::memcpy(&address.sin_addr, endpoint.address, 4);
-    return address;
-}
-
-void FromSockaddr(const sockaddr_in& address, UdpEndpoint& endpoint) {
-    std::memcpy(endpoint.address, &address.sin_addr, 4);
-    endpoint.port = ntohs(address.sin_port);
-}
 
 int Descriptor(SocketHandle socket) {
     return static_cast<int>(socket);
@@ -65,12 +53,12 @@ SocketHandle OpenUdpSocket() {
 }
 
 bool BindUdpSocket(SocketHandle socket, const UdpEndpoint& local) {
-    const sockaddr_in address = ToSockaddr(local);
+    const Ipv4SocketAddress address = ToSocketAddress(local);
     return ::bind(Descriptor(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
 bool ConnectUdpSocket(SocketHandle socket, const UdpEndpoint& peer) {
-    const sockaddr_in address = ToSockaddr(peer);
+    const Ipv4SocketAddress address = ToSocketAddress(peer);
     return ::connect(Descriptor(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
@@ -82,26 +70,26 @@ bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds) {
 }
 
 bool LocalEndpoint(SocketHandle socket, UdpEndpoint& local) {
-    sockaddr_in address{};
+    Ipv4SocketAddress address{};
     socklen_t length = sizeof address;
     if (::getsockname(Descriptor(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return false;
     }
-    FromSockaddr(address, local);
+    local = FromSocketAddress(address);
     return true;
 }
 
 int ReceiveFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, UdpEndpoint& from) {
-    sockaddr_in address{};
+    Ipv4SocketAddress address{};
     socklen_t length = sizeof address;
     const ssize_t received =
         ::recvfrom(Descriptor(socket), buffer, capacity, MSG_TRUNC, reinterpret_cast<sockaddr*>(&address), &length);
-    FromSockaddr(address, from);
+    from = FromSocketAddress(address);
     return CheckedLength(received, capacity);
 }
 
 int SendTo(SocketHandle socket, const uint8_t* data, size_t length, const UdpEndpoint& to) {
-    const sockaddr_in address = ToSockaddr(to);
+    const Ipv4SocketAddress address = ToSocketAddress(to);
     const ssize_t sent = ::sendto(Descriptor(socket), data, length, MSG_NOSIGNAL,
                                   reinterpret_cast<const sockaddr*>(&address), sizeof address);
     return sent < 0 ? -1 : static_cast<int>(sent);

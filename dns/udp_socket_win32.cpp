@@ -2,26 +2,15 @@
 #include <ws2tcpip.h>
 
 #include <atomic>
-#include <cstring>
 
+#include "dns/socket_address.h"
 #include "dns/udp_socket.h"
+
+static_assert(HasIpv4SocketAddressLayout<sockaddr_in>() && AF_INET == kIpv4AddressFamily);
 
 namespace {
 
 std::atomic<int> socketLayerReferences{0};
-
-sockaddr_in ToSockaddr(const UdpEndpoint& endpoint) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(endpoint.port);
-    std::memcpy(&address.sin_addr, endpoint.address, 4);
-    return address;
-}
-
-void FromSockaddr(const sockaddr_in& address, UdpEndpoint& endpoint) {
-    std::memcpy(endpoint.address, &address.sin_addr, 4);
-    endpoint.port = ntohs(address.sin_port);
-}
 
 SOCKET Native(SocketHandle socket) {
     return static_cast<SOCKET>(socket);
@@ -57,12 +46,12 @@ SocketHandle OpenUdpSocket() {
 }
 
 bool BindUdpSocket(SocketHandle socket, const UdpEndpoint& local) {
-    const sockaddr_in address = ToSockaddr(local);
+    const Ipv4SocketAddress address = ToSocketAddress(local);
     return ::bind(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
 bool ConnectUdpSocket(SocketHandle socket, const UdpEndpoint& peer) {
-    const sockaddr_in address = ToSockaddr(peer);
+    const Ipv4SocketAddress address = ToSocketAddress(peer);
     return ::connect(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
@@ -74,27 +63,27 @@ bool SetReceiveTimeout(SocketHandle socket, uint32_t milliseconds) {
 }
 
 bool LocalEndpoint(SocketHandle socket, UdpEndpoint& local) {
-    sockaddr_in address{};
+    Ipv4SocketAddress address{};
     int length = sizeof address;
     if (::getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return false;
     }
-    FromSockaddr(address, local);
+    local = FromSocketAddress(address);
     return true;
 }
 
 // Winsock fails a receive whose datagram does not fit (WSAEMSGSIZE) by itself.
 int ReceiveFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, UdpEndpoint& from) {
-    sockaddr_in address{};
+    Ipv4SocketAddress address{};
     int length = sizeof address;
     const int received = ::recvfrom(Native(socket), reinterpret_cast<char*>(buffer), ClampLength(capacity), 0,
                                     reinterpret_cast<sockaddr*>(&address), &length);
-    FromSockaddr(address, from);
+    from = FromSocketAddress(address);
     return received < 0 ? -1 : received;
 }
 
 int SendTo(SocketHandle socket, const uint8_t* data, size_t length, const UdpEndpoint& to) {
-    const sockaddr_in address = ToSockaddr(to);
+    const Ipv4SocketAddress address = ToSocketAddress(to);
     const int sent = ::sendto(Native(socket), reinterpret_cast<const char*>(data), ClampLength(length), 0,
                               reinterpret_cast<const sockaddr*>(&address), sizeof address);
     return sent < 0 ? -1 : sent;
