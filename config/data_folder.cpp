@@ -25,8 +25,7 @@ std::wstring DataFolderPath() {
     if (path.empty()) {
         path = PlatformDataFolderBase();
     }
-    // Room for the file name that callers append ("\\config.xml"), so that
-    // neither step reallocates.
+    // Room for "\\Tarnwick" and the file name that callers append.
     path.reserve(path.size() + 24);
     path += kPathSeparator;
     path += L"Tarnwick";

@@ -27,8 +27,8 @@ std::wstring PlatformDataFolderBase() {
         base = std::string(home) + "/.local/share";
     }
     if (!base.empty()) {
-        // Every log line asks for the folder, so the common case (the base
-        // exists) costs one stat; the levels are created only when missing.
+        // Every log line asks for the folder: a base that exists is only
+        // looked at, and its levels are created when it is missing.
         struct stat info {};
         bool found = ::stat(base.c_str(), &info) == 0;
         if (!found) {

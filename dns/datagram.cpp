@@ -6,8 +6,6 @@
 #include "dns/resolve.h"
 
 std::string FormatIpv4Address(const uint8_t address[4]) {
-    // Once per datagram: plain digit writing, since formatted output costs
-    // more than the rest of the log line together.
     char text[16];
     size_t length = 0;
     for (int part = 0; part < 4; ++part) {
@@ -27,7 +25,6 @@ std::string FormatIpv4Address(const uint8_t address[4]) {
 }
 
 std::string FormatQueryLogLine(const std::string& clientAddress, const DnsQuestion& question) {
-    // One allocation for the usual line (escapes may add to it).
     std::string line;
     line.reserve(7 + clientAddress.size() + 6 + question.name.size() + 6 + 5);
     line += "Q from ";

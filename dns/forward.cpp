@@ -39,9 +39,8 @@ struct SentQuery {
 };
 
 constexpr size_t kRememberedQueries = 256;
-// Every datagram the worker receives is looked up, so the ring is indexed by
-// port buckets: a sender whose bucket is empty (nearly every client) is
-// passed after one read instead of a scan of the whole ring.
+// Entries counted per bucket of local ports: a sender whose bucket is empty is
+// none of ours, and the ring need not be searched for it.
 constexpr size_t kPortBuckets = 4096;
 
 struct SentQueries {
@@ -133,8 +132,6 @@ bool ForwardQuery(const uint8_t* query,
         CloseUdpSocket(socket);
         return false;
     }
-    // Received straight into the reply: the worker reuses one reply buffer,
-    // so after its first forwarded query this neither allocates nor copies.
     reply.resize(kUpstreamReplyCapacity);
     UdpEndpoint from;
     const int received = ReceiveFrom(socket, reply.data(), reply.size(), from);

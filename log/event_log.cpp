@@ -20,13 +20,11 @@ namespace {
 // Room for the widest text the general format can give: a 10-digit year and
 // five separated fields of up to 11 characters each, and the terminator.
 constexpr size_t kTimestampCapacity = 72;
-// A query line fits here, so the usual append needs no heap memory at all.
 constexpr size_t kStackLineCapacity = 512;
 
 // Writes the timestamp into out (kTimestampCapacity bytes) and returns its
-// length. This runs once per query, so it avoids the formatted-output
-// machinery; fields outside their calendar ranges (which the clock never
-// gives) take the general path.
+// length. Fields outside 0..99, which the clock never gives, go through the
+// general format so that they are written whole.
 size_t WriteTimestamp(const LocalTimeFields& time, char* out) {
     const int fields[] = {time.month, time.day, time.hour, time.minute, time.second};
     for (const int field : fields) {
