@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-// UTF-8, one code point at a time; the text conversions and the POSIX path
-// conversion both build on it.
+// UTF-8, one code point at a time, for the POSIX side, where a wide character
+// holds a whole code point: the text conversions and the path conversion.
 
 // Decodes the sequence that starts at text[at] and moves `at` past it. False
 // for a sequence that is not valid UTF-8, with `at` past its lead byte and the
