@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <cctype>
 #include <mutex>
 #include <string>
 
@@ -23,28 +22,6 @@ constexpr DWORD kSaveFlags = OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
 
 void ShowError(HWND owner, const wchar_t* text, const wchar_t* caption) {
     ToolDialogs().messageBox(owner, text, caption, MB_OK | MB_ICONERROR);
-}
-
-// The reader's index rule: optional blanks, one optional sign, digits up to
-// the first non-digit (none gives 0). Values far outside 0..19 only need to
-// stay outside, so the magnitude is capped instead of overflowing.
-long long ReadIndex(const std::string& text) {
-    size_t at = 0;
-    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) {
-        ++at;
-    }
-    bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-        negative = text[at] == '-';
-        ++at;
-    }
-    long long value = 0;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        if (value < 1000) {
-            value = value * 10 + (text[at] - '0');
-        }
-    }
-    return negative ? -value : value;
 }
 
 OPENFILENAMEW FileDialogFields(HWND owner, wchar_t* buffer, DWORD flags) {
@@ -104,26 +81,6 @@ std::optional<std::string> ReadFileText(const std::wstring& path) {
     return text;
 }
 
-bool HasConfigElements(const std::string& text) {
-    std::string ignored;
-    for (const char* forwarder : {"dns1", "dns2", "dns3"}) {
-        if (FindElementText(text, forwarder, ignored)) {
-            return true;
-        }
-    }
-    for (const std::string& element : FindElements(text, "record")) {
-        std::string index;
-        if (!FindAttribute(element, "index", index)) {
-            continue;
-        }
-        const long long slot = ReadIndex(index);
-        if (slot >= 0 && slot < static_cast<long long>(kRecordSlotCount)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 void RunImportFlow(HWND editor) {
     const std::optional<std::wstring> path = ToolDialogs().chooseImportFile(editor);
     if (!path) {
@@ -135,8 +92,11 @@ void RunImportFlow(HWND editor) {
         return;
     }
     // A file in which the reader finds nothing of ours would silently reset
-    // every setting; it is refused before anything changes.
-    if (!HasConfigElements(*text)) {
+    // every setting; it is refused before anything changes. The reader tells
+    // what it recognised, and ApplyConfigXml reads the text again.
+    ConfigXmlFindings found;
+    ParseConfigXml(*text, &found);
+    if (!found.forwarderElement && !found.placedRecord) {
         ShowError(editor, L"Could not parse/apply the selected XML file.", L"Import");
         return;
     }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/config_storage.h"
+#include "config/config_xml.h"
 #include "config/ttl_text.h"
 #include "log/event_log.h"
 #include "log/text_convert.h"
@@ -80,13 +81,6 @@ std::wstring ReadRowText(HWND control) {
     wchar_t buffer[kRowTextBufferUnits] = {};
     GetWindowTextW(control, buffer, kRowTextReadCount);
     return buffer;
-}
-
-std::string WithoutTrailingDots(std::string text) {
-    while (!text.empty() && text.back() == '.') {
-        text.pop_back();
-    }
-    return text;
 }
 
 DnsRecord ReadRow(const RecordRowControls& controls) {

@@ -74,10 +74,6 @@ constexpr DWORD kFileDialogBufferUnits = 260;
 OPENFILENAMEW ImportDialogFields(HWND owner, wchar_t* buffer);
 OPENFILENAMEW ExportDialogFields(HWND owner, wchar_t* buffer);
 
-// True when the reader finds at least one forwarder element or one record
-// element with a usable index in the document.
-bool HasConfigElements(const std::string& text);
-
 void RunImportFlow(HWND editor);
 void RunExportFlow(HWND editor);
 
