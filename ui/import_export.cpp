@@ -1,17 +1,15 @@
-#include <windows.h>
+#include "ui/import_export.h"
 
 #include <mutex>
-#include <string>
 
 #include "config/config_storage.h"
 #include "config/config_xml.h"
 #include "core/file_io.h"
+#include "core/server_state.h"
 #include "log/event_log.h"
 #include "log/text_convert.h"
-#include "ui/tool_windows.h"
-
-const wchar_t kConfigNotWrittenMessage[] =
-    L"Could not write the configuration file. The change applies until Tarnwick is closed.";
+#include "ui/records_editor.h"
+#include "ui/ui_shared.h"
 
 namespace {
 
@@ -19,10 +17,6 @@ namespace {
 constexpr wchar_t kXmlFilter[] = L"XML Files (*.xml)\0*.xml\0All Files (*.*)\0*.*\0";
 constexpr DWORD kOpenFlags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
 constexpr DWORD kSaveFlags = OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
-
-void ShowError(HWND owner, const wchar_t* text, const wchar_t* caption) {
-    ToolDialogs().messageBox(owner, text, caption, MB_OK | MB_ICONERROR);
-}
 
 OPENFILENAMEW FileDialogFields(HWND owner, wchar_t* buffer, DWORD flags) {
     OPENFILENAMEW dialog;
@@ -40,9 +34,9 @@ OPENFILENAMEW FileDialogFields(HWND owner, wchar_t* buffer, DWORD flags) {
 
 }  // namespace
 
-ToolWindowDialogs& ToolDialogs() {
-    static ToolWindowDialogs dialogs;
-    return dialogs;
+FileChoosers& FileDialogs() {
+    static FileChoosers choosers;
+    return choosers;
 }
 
 OPENFILENAMEW ImportDialogFields(HWND owner, wchar_t* buffer) {
@@ -82,7 +76,7 @@ std::optional<std::string> ReadFileText(const std::wstring& path) {
 }
 
 void RunImportFlow(HWND editor) {
-    const std::optional<std::wstring> path = ToolDialogs().chooseImportFile(editor);
+    const std::optional<std::wstring> path = FileDialogs().chooseImportFile(editor);
     if (!path) {
         return;
     }
@@ -112,7 +106,7 @@ void RunImportFlow(HWND editor) {
 }
 
 void RunExportFlow(HWND editor) {
-    const std::optional<std::wstring> path = ToolDialogs().chooseExportFile(editor);
+    const std::optional<std::wstring> path = FileDialogs().chooseExportFile(editor);
     if (!path) {
         return;
     }

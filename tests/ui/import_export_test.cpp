@@ -9,11 +9,11 @@ class ImportExport : public ToolWindowTest {
     // The editor open with an unsaved edit in row 2, to see whether the rows
     // were refreshed.
     HWND OpenEditorWithUnsavedEdit() {
-        HWND editor = OpenToolWindow(kRecordsEditorWindow);
+        HWND editor = OpenRecordsEditor(Owner());
         SetWindowTextW(RecordRows()[2].name, L"unsaved.edit");
         return editor;
     }
-    bool UnsavedEditStillShown() const { return TextOf(RecordRows()[2].name) == L"unsaved.edit"; }
+    bool UnsavedEditStillShown() const { return WindowText(RecordRows()[2].name) == L"unsaved.edit"; }
 };
 
 const wchar_t kNotWritten[] = L"Could not write the configuration file. The change applies until Tarnwick is closed.";
@@ -47,7 +47,7 @@ TEST_F(ImportExport, ExportThenImportChangesNothingAndLogsEachStep) {
     EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
     EXPECT_EQ(ReadBytes(ConfigFile()), saved);
     EXPECT_FALSE(UnsavedEditStillShown()) << "import must refill the rows";
-    EXPECT_EQ(TextOf(RecordRows()[0].name), L"nas.home.test");
+    EXPECT_EQ(WindowText(RecordRows()[0].name), L"nas.home.test");
     EXPECT_EQ(Log(), (std::vector<std::string>{"Settings exported to: " + path, "Settings imported from: " + path}));
     EXPECT_TRUE(Recorded().messages.empty());
     EXPECT_TRUE(IsWindow(editor)) << "the editor stays open";
@@ -69,7 +69,7 @@ TEST_F(ImportExport, NonAsciiPathsAreKeptInFilesAndLog) {
     const std::filesystem::path folder = data_.base() / test_support::FromWide(L"d\u00e9j\u00e0 \u65e5\u672c");
     std::filesystem::create_directories(folder);
     const std::wstring wide = test_support::WidePath(folder / test_support::FromWide(L"r\u00e9glages \u2713.xml"));
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND editor = OpenRecordsEditor(Owner());
     Recorded().exportPath = wide;
     Command(editor, kRecordsExportId);
     ASSERT_EQ(ReadFileText(wide), BuildConfigXml(SampleConfig()));
@@ -102,10 +102,10 @@ TEST_F(ImportExport, ImportAppliesSavesInWriterLayoutAndRefreshesRows) {
     expected.records[5] = {15, "mx.test", "mail.test", 60, true};
     EXPECT_TRUE(SameConfig(LiveConfig(), expected)) << BuildConfigXml(LiveConfig());
     EXPECT_EQ(ReadBytes(ConfigFile()), BuildConfigXml(expected));
-    EXPECT_EQ(TextOf(RecordRows()[0].name), L"");
-    EXPECT_EQ(TextOf(RecordRows()[5].name), L"mx.test");
+    EXPECT_EQ(WindowText(RecordRows()[0].name), L"");
+    EXPECT_EQ(WindowText(RecordRows()[5].name), L"mx.test");
     EXPECT_EQ(SendMessageW(RecordRows()[5].type, CB_GETCURSEL, 0, 0), 1);
-    EXPECT_EQ(TextOf(RecordRows()[5].ttl), L"60");
+    EXPECT_EQ(WindowText(RecordRows()[5].ttl), L"60");
     EXPECT_FALSE(UnsavedEditStillShown());
     EXPECT_EQ(Log().size(), 1u);
 }
@@ -159,7 +159,7 @@ TEST_F(ImportExport, ImportWithUnwritableConfigIsReportedAndStaysLive) {
 
     ExpectOneMessage(editor, kNotWritten, L"Import");
     EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
-    EXPECT_EQ(TextOf(RecordRows()[0].name), L"nas.home.test");
+    EXPECT_EQ(WindowText(RecordRows()[0].name), L"nas.home.test");
     EXPECT_EQ(Log(), std::vector<std::string>{"Settings imported but not saved from: " +
                                               Utf16ToUtf8(test_support::WidePath(file))});
     UnblockConfigWrites();
@@ -168,7 +168,7 @@ TEST_F(ImportExport, ImportWithUnwritableConfigIsReportedAndStaysLive) {
 
 TEST_F(ImportExport, FailedExportLeavesTheTargetAsItWasAndLogsNothing) {
     SetLiveConfig(SampleConfig());
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND editor = OpenRecordsEditor(Owner());
     const std::filesystem::path folder = data_.base() / "targets";
     std::filesystem::create_directories(folder / "a folder.xml");
     const std::string old = "<dns1>203.0.113.7</dns1>\n";
@@ -212,7 +212,7 @@ TEST_F(ImportExport, FailedExportLeavesTheTargetAsItWasAndLogsNothing) {
 // or that the user has hidden, are written like any other and keep their mark.
 TEST_F(ImportExport, ExportWritesATargetHeldOpenOrHidden) {
     SetLiveConfig(SampleConfig());
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND editor = OpenRecordsEditor(Owner());
     const std::filesystem::path held = data_.base() / "held.xml";
     const std::filesystem::path hidden = data_.base() / "hidden.xml";
     WriteBytes(held, std::string(5000, 'x'));
@@ -287,7 +287,7 @@ TEST_F(ImportExport, DocumentWithOneUsableElementImportsAsRead) {
              return c;
          }()},
     };
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND editor = OpenRecordsEditor(Owner());
     const std::filesystem::path file = data_.base() / "one.xml";
     size_t imports = 0;
     for (const auto& item : accepted) {
