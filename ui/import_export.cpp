@@ -13,11 +13,14 @@
 
 namespace {
 
+// A full path longer than 259 units makes the dialog fail.
+constexpr DWORD kFileDialogBufferUnits = 260;
 // Description and pattern alternate; the block ends with an extra NUL.
 constexpr wchar_t kXmlFilter[] = L"XML Files (*.xml)\0*.xml\0All Files (*.*)\0*.*\0";
 constexpr DWORD kOpenFlags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
 constexpr DWORD kSaveFlags = OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
 
+// `buffer` holds kFileDialogBufferUnits units and starts empty.
 OPENFILENAMEW FileDialogFields(HWND owner, wchar_t* buffer, DWORD flags) {
     OPENFILENAMEW dialog;
     ZeroMemory(&dialog, sizeof dialog);
@@ -39,19 +42,11 @@ FileChoosers& FileDialogs() {
     return choosers;
 }
 
-OPENFILENAMEW ImportDialogFields(HWND owner, wchar_t* buffer) {
-    return FileDialogFields(owner, buffer, kOpenFlags);
-}
-
-OPENFILENAMEW ExportDialogFields(HWND owner, wchar_t* buffer) {
-    return FileDialogFields(owner, buffer, kSaveFlags);
-}
-
 // Cancelling and a failing dialog (a path longer than the buffer, say) both
 // give nothing.
 std::optional<std::wstring> ChooseImportFile(HWND owner) {
     wchar_t buffer[kFileDialogBufferUnits] = {};
-    OPENFILENAMEW dialog = ImportDialogFields(owner, buffer);
+    OPENFILENAMEW dialog = FileDialogFields(owner, buffer, kOpenFlags);
     if (!GetOpenFileNameW(&dialog)) {
         return std::nullopt;
     }
@@ -60,7 +55,7 @@ std::optional<std::wstring> ChooseImportFile(HWND owner) {
 
 std::optional<std::wstring> ChooseExportFile(HWND owner) {
     wchar_t buffer[kFileDialogBufferUnits] = {};
-    OPENFILENAMEW dialog = ExportDialogFields(owner, buffer);
+    OPENFILENAMEW dialog = FileDialogFields(owner, buffer, kSaveFlags);
     if (!GetSaveFileNameW(&dialog)) {
         return std::nullopt;
     }

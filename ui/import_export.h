@@ -16,12 +16,6 @@ void RunExportFlow(HWND editor);
 std::optional<std::wstring> ChooseImportFile(HWND owner);
 std::optional<std::wstring> ChooseExportFile(HWND owner);
 
-// The dialog structures that those two hand to the platform; `buffer` must
-// hold kFileDialogBufferUnits units and start empty.
-constexpr DWORD kFileDialogBufferUnits = 260;
-OPENFILENAMEW ImportDialogFields(HWND owner, wchar_t* buffer);
-OPENFILENAMEW ExportDialogFields(HWND owner, wchar_t* buffer);
-
 // The whole file as raw bytes; nothing when it cannot be opened.
 std::optional<std::string> ReadFileText(const std::wstring& path);
 

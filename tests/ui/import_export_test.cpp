@@ -1,4 +1,12 @@
+// clang-format off
 #include "tool_window_support.h"
+// The file dialogs' control ids; needs the Windows headers first.
+#include <commctrl.h>
+#include <dlgs.h>
+// clang-format on
+
+#include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -304,30 +312,6 @@ TEST_F(ImportExport, DocumentWithOneUsableElementImportsAsRead) {
     }
 }
 
-TEST(FileDialogs, AskForXmlFilesWithTheRightChecks) {
-    wchar_t buffer[kFileDialogBufferUnits] = {};
-    HWND owner = reinterpret_cast<HWND>(0x1234);
-    const OPENFILENAMEW open = ImportDialogFields(owner, buffer);
-    const OPENFILENAMEW save = ExportDialogFields(owner, buffer);
-    const wchar_t filter[] = L"XML Files (*.xml)\0*.xml\0All Files (*.*)\0*.*\0";
-    for (const OPENFILENAMEW* dialog : {&open, &save}) {
-        EXPECT_EQ(dialog->lStructSize, sizeof(OPENFILENAMEW));
-        EXPECT_EQ(dialog->hwndOwner, owner);
-        ASSERT_NE(dialog->lpstrFilter, nullptr);
-        EXPECT_EQ(std::wmemcmp(dialog->lpstrFilter, filter, std::size(filter)), 0);
-        EXPECT_EQ(dialog->nFilterIndex, 0u);
-        EXPECT_EQ(dialog->lpstrFile, buffer);
-        EXPECT_EQ(dialog->nMaxFile, 260u);
-        EXPECT_STREQ(dialog->lpstrDefExt, L"xml");
-        EXPECT_EQ(dialog->lpstrInitialDir, nullptr);
-        EXPECT_EQ(dialog->lpstrTitle, nullptr);
-        EXPECT_EQ(dialog->lpstrCustomFilter, nullptr);
-        EXPECT_EQ(dialog->lpstrFileTitle, nullptr);
-    }
-    EXPECT_EQ(open.Flags, 0x1800u);
-    EXPECT_EQ(save.Flags, 0x802u);
-}
-
 TEST(ReadFileText, ReturnsRawBytesOrNothing) {
     test_support::ScratchFolder folder;
     const std::string bytes("\xEF\xBB\xBF<a>\r\n\0\xFF", 9);
@@ -343,51 +327,161 @@ TEST(ReadFileText, ReturnsRawBytesOrNothing) {
 
 namespace {
 
-// Fills the platform's file dialog from inside its own modal loop: a thread
-// timer finds the dialog, types the name into its file name box and presses
-// OK (or Cancel when no name is set).
-std::wstring dialogInput;
-bool dialogSeen = false;
+// Drives the platform's file dialog from inside its own modal loop: a thread
+// timer finds the dialog and any message box that the dialog shows, and runs
+// the next step of a script on them. A step returns false to wait for the
+// next tick (for a message box that is not up yet, say).
+struct DialogView {
+    HWND dialog = nullptr;
+    HWND messageBox = nullptr;
+};
+using DialogStep = std::function<bool(const DialogView&)>;
 
-BOOL CALLBACK FindFileDialog(HWND window, LPARAM found) {
-    wchar_t className[16] = {};
-    GetClassNameW(window, className, 16);
-    if (IsWindowVisible(window) && std::wstring(className) == L"#32770") {
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
+struct DialogRun {
+    std::vector<DialogStep> steps;
+    size_t next = 0;
+    bool seen = false;
+    HWND owner = nullptr;                 // the dialog's owner, as the dialog has it
+    int boxesAnswered = 0;                // message boxes that the dialog showed
+    std::vector<std::wstring> fileTypes;  // the file type list, as first shown
+    int selectedFileType = -1;
+    bool leftOpen = false;
+};
+DialogRun run;
+
+BOOL CALLBACK CollectDialogs(HWND window, LPARAM found) {
+    if (IsWindowVisible(window) && ClassName(window) == L"#32770") {
+        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
     }
     return TRUE;
 }
 
-void CALLBACK AnswerFileDialog(HWND, UINT, UINT_PTR timer, DWORD) {
-    HWND dialog = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), FindFileDialog, reinterpret_cast<LPARAM>(&dialog));
-    if (dialog == nullptr) {
+void CALLBACK RunDialogStep(HWND, UINT, UINT_PTR, DWORD) {
+    std::vector<HWND> dialogs;
+    EnumThreadWindows(GetCurrentThreadId(), CollectDialogs, reinterpret_cast<LPARAM>(&dialogs));
+    DialogView view;
+    for (HWND window : dialogs) {
+        const HWND owner = GetWindow(window, GW_OWNER);
+        if (std::find(dialogs.begin(), dialogs.end(), owner) == dialogs.end()) {
+            view.dialog = window;
+        }
+    }
+    for (HWND window : dialogs) {
+        if (view.dialog != nullptr && GetWindow(window, GW_OWNER) == view.dialog) {
+            view.messageBox = window;
+        }
+    }
+    if (view.dialog == nullptr) {
         return;
     }
-    KillTimer(nullptr, timer);
-    dialogSeen = true;
-    if (dialogInput.empty()) {
-        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    if (run.next >= run.steps.size()) {
+        // The script is done and the dialog still up: close it, so that the
+        // test can say so instead of waiting for ever.
+        run.leftOpen = true;
+        PostMessageW(view.messageBox != nullptr ? view.messageBox : view.dialog, WM_COMMAND, IDCANCEL, 0);
         return;
     }
-    // The file name box: a combo box (cmb13) in the Explorer-style dialog, an
-    // edit (edt1) in the older one.
-    HWND nameBox = GetDlgItem(dialog, 0x47C);
-    if (nameBox == nullptr) {
-        nameBox = GetDlgItem(dialog, 0x480);
+    if (!run.seen) {
+        run.seen = true;
+        run.owner = GetWindow(view.dialog, GW_OWNER);
+        const HWND fileTypes = GetDlgItem(view.dialog, cmb1);
+        const LRESULT count = SendMessageW(fileTypes, CB_GETCOUNT, 0, 0);
+        for (LRESULT item = 0; item < count; ++item) {
+            wchar_t text[64] = {};
+            SendMessageW(fileTypes, CB_GETLBTEXT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(text));
+            run.fileTypes.push_back(text);
+        }
+        run.selectedFileType = static_cast<int>(SendMessageW(fileTypes, CB_GETCURSEL, 0, 0));
     }
-    SetWindowTextW(nameBox, dialogInput.c_str());
-    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    if (run.steps[run.next](view)) {
+        ++run.next;
+    }
 }
 
-std::optional<std::wstring> RunDialog(std::optional<std::wstring> (*choose)(HWND), const std::wstring& input) {
-    dialogInput = input;
-    dialogSeen = false;
-    const UINT_PTR timer = SetTimer(nullptr, 0, 100, AnswerFileDialog);
-    std::optional<std::wstring> chosen = choose(nullptr);
+// Types a name into the dialog's file name box (a combo box in the
+// Explorer-style dialog, an edit in the older one) and presses OK.
+DialogStep Enter(const std::wstring& name) {
+    return [name](const DialogView& view) {
+        if (view.messageBox != nullptr) {
+            return false;
+        }
+        HWND nameBox = GetDlgItem(view.dialog, cmb13);
+        if (nameBox == nullptr) {
+            nameBox = GetDlgItem(view.dialog, edt1);
+        }
+        SetWindowTextW(nameBox, name.c_str());
+        PostMessageW(view.dialog, WM_COMMAND, IDOK, 0);
+        return true;
+    };
+}
+
+DialogStep Cancel() {
+    return [](const DialogView& view) {
+        if (view.messageBox != nullptr) {
+            return false;
+        }
+        PostMessageW(view.dialog, WM_COMMAND, IDCANCEL, 0);
+        return true;
+    };
+}
+
+// Presses a button of the message box that the dialog shows.
+DialogStep Answer(int button) {
+    return [button](const DialogView& view) {
+        if (view.messageBox == nullptr) {
+            return false;
+        }
+        ++run.boxesAnswered;
+        PostMessageW(view.messageBox, WM_COMMAND, button, 0);
+        return true;
+    };
+}
+
+// The number of entries that the dialog's file list shows.
+int ListedFiles(HWND dialog) {
+    const HWND view = FindWindowExW(dialog, nullptr, L"SHELLDLL_DefView", nullptr);
+    const HWND list = view != nullptr ? FindWindowExW(view, nullptr, WC_LISTVIEWW, nullptr) : nullptr;
+    return list != nullptr ? static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) : -1;
+}
+
+// Notes how many entries the file list shows, then takes the next step.
+std::vector<int> listed;
+DialogStep CountFilesThen(DialogStep next) {
+    return [next](const DialogView& view) {
+        if (view.messageBox != nullptr) {
+            return false;
+        }
+        listed.push_back(ListedFiles(view.dialog));
+        return next(view);
+    };
+}
+
+DialogStep PickFileType(int fileType) {
+    return [fileType](const DialogView& view) {
+        const HWND fileTypes = GetDlgItem(view.dialog, cmb1);
+        SendMessageW(fileTypes, CB_SETCURSEL, static_cast<WPARAM>(fileType), 0);
+        // What a pick with the mouse sends the dialog.
+        for (WORD notification : {CBN_SELCHANGE, CBN_SELENDOK}) {
+            SendMessageW(view.dialog, WM_COMMAND, MAKEWPARAM(cmb1, notification), reinterpret_cast<LPARAM>(fileTypes));
+        }
+        return true;
+    };
+}
+
+template <typename Choose>
+void RunDialog(Choose choose, std::vector<DialogStep> steps) {
+    run = DialogRun{};
+    run.steps = std::move(steps);
+    const UINT_PTR timer = SetTimer(nullptr, 0, 100, RunDialogStep);
+    choose();
     KillTimer(nullptr, timer);
-    EXPECT_TRUE(dialogSeen) << "the dialog never showed";
+    EXPECT_TRUE(run.seen) << "the dialog never showed";
+    EXPECT_FALSE(run.leftOpen) << "the dialog was still up after step " << run.steps.size();
+}
+
+std::optional<std::wstring> Chosen(std::optional<std::wstring> (*choose)(HWND), std::vector<DialogStep> steps) {
+    std::optional<std::wstring> chosen;
+    RunDialog([&] { chosen = choose(nullptr); }, std::move(steps));
     return chosen;
 }
 
@@ -396,13 +490,53 @@ TEST(FileDialogs, PlatformDialogsReturnTheChosenFullPath) {
     const std::wstring base = folder.wide();
 
     // A name without extension gets "xml" appended by the Save dialog.
-    EXPECT_EQ(RunDialog(ChooseExportFile, base + L"\\chosen"), base + L"\\chosen.xml");
-    EXPECT_EQ(RunDialog(ChooseExportFile, base + L"\\keep.xml"), base + L"\\keep.xml");
-    EXPECT_EQ(RunDialog(ChooseExportFile, L""), std::nullopt);
+    EXPECT_EQ(Chosen(ChooseExportFile, {Enter(base + L"\\chosen")}), base + L"\\chosen.xml");
+    EXPECT_EQ(Chosen(ChooseExportFile, {Enter(base + L"\\keep.xml")}), base + L"\\keep.xml");
+    EXPECT_EQ(Chosen(ChooseExportFile, {Cancel()}), std::nullopt);
 
     WriteBytes(folder.path() / "present.xml", "<dns1>x</dns1>");
-    EXPECT_EQ(RunDialog(ChooseImportFile, base + L"\\present.xml"), base + L"\\present.xml");
-    EXPECT_EQ(RunDialog(ChooseImportFile, L""), std::nullopt);
+    EXPECT_EQ(Chosen(ChooseImportFile, {Enter(base + L"\\present.xml")}), base + L"\\present.xml");
+    EXPECT_EQ(Chosen(ChooseImportFile, {Cancel()}), std::nullopt);
+}
+
+// What the program asks of the dialogs, seen in the dialogs themselves.
+TEST(FileDialogs, OpenWantsAnExistingFileAndSaveAsksBeforeReplacingOne) {
+    test_support::ScratchFolder folder;
+    const std::wstring base = folder.wide();
+    WriteBytes(folder.path() / "present.xml", "<dns1>x</dns1>");
+
+    EXPECT_EQ(Chosen(ChooseImportFile, {Enter(base + L"\\missing.xml"), Answer(IDOK), Cancel()}), std::nullopt);
+    EXPECT_EQ(run.boxesAnswered, 1) << "opening a missing file was not refused";
+
+    EXPECT_EQ(Chosen(ChooseExportFile, {Enter(base + L"\\no folder\\x.xml"), Answer(IDOK), Cancel()}), std::nullopt);
+    EXPECT_EQ(run.boxesAnswered, 1) << "saving into a missing folder was not refused";
+
+    EXPECT_EQ(Chosen(ChooseExportFile,
+                     {Enter(base + L"\\present.xml"), Answer(IDNO), Enter(base + L"\\present.xml"), Answer(IDYES)}),
+              base + L"\\present.xml");
+    EXPECT_EQ(run.boxesAnswered, 2) << "replacing a file was not asked";
+}
+
+TEST_F(ImportExport, FlowsAskForXmlFilesInDialogsOwnedByTheEditor) {
+    HWND editor = OpenRecordsEditor(Owner());
+    FileDialogs() = FileChoosers{};  // the platform's own dialogs
+    const std::filesystem::path folder = data_.base() / "files";
+    std::filesystem::create_directories(folder);
+    WriteBytes(folder / "a.xml", "");
+    WriteBytes(folder / "b.txt", "");
+    for (int command : {kRecordsImportId, kRecordsExportId}) {
+        SCOPED_TRACE(command);
+        listed.clear();
+        RunDialog([&] { Command(editor, command); },
+                  {Enter(test_support::WidePath(folder)), CountFilesThen(PickFileType(1)),
+                   CountFilesThen(PickFileType(0)), CountFilesThen(Cancel())});
+        EXPECT_EQ(run.owner, editor);
+        EXPECT_EQ(run.fileTypes, (std::vector<std::wstring>{L"XML Files (*.xml)", L"All Files (*.*)"}));
+        EXPECT_EQ(run.selectedFileType, 0);
+        EXPECT_EQ(listed, (std::vector<int>{1, 2, 1}));
+    }
+    EXPECT_TRUE(Recorded().messages.empty());
+    EXPECT_FALSE(std::filesystem::exists(LogFile()));
 }
 
 }  // namespace
