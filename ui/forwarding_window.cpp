@@ -3,9 +3,7 @@
 #include <mutex>
 #include <string>
 
-#include "config/config_storage.h"
 #include "core/server_state.h"
-#include "log/event_log.h"
 #include "log/text_convert.h"
 #include "ui/ui_shared.h"
 
@@ -61,13 +59,7 @@ bool SaveForwarderEdits(HWND window) {
         std::lock_guard<std::mutex> hold(state.stateLock);
         state.config.forwarding = typed;
     }
-    if (!SaveConfig()) {
-        ShowError(window, kConfigNotWrittenMessage, L"Forwarding");
-        AppendLogLine("Settings not saved (forwarding)");
-        return false;
-    }
-    AppendLogLine("Settings saved (forwarding)");
-    return true;
+    return SaveSettings(window, L"Forwarding", "forwarding");
 }
 
 void OnCommand(HWND window, WORD id) {

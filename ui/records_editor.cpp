@@ -4,10 +4,8 @@
 #include <mutex>
 #include <string>
 
-#include "config/config_storage.h"
 #include "config/config_xml.h"
 #include "config/ttl_text.h"
-#include "log/event_log.h"
 #include "log/text_convert.h"
 #include "ui/import_export.h"
 #include "ui/ui_shared.h"
@@ -92,13 +90,7 @@ bool SaveRecordRows(HWND editor) {
         std::lock_guard<std::mutex> hold(state.stateLock);
         state.config.records = edited.records;
     }
-    if (!SaveConfig()) {
-        ShowError(editor, kConfigNotWrittenMessage, L"DNS Settings");
-        AppendLogLine("Settings not saved (records)");
-        return false;
-    }
-    AppendLogLine("Settings saved (records)");
-    return true;
+    return SaveSettings(editor, L"DNS Settings", "records");
 }
 
 void OnCreate(HWND window) {

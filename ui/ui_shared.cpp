@@ -1,5 +1,10 @@
 #include "ui/ui_shared.h"
 
+#include <string>
+
+#include "config/config_storage.h"
+#include "log/event_log.h"
+
 const wchar_t kConfigNotWrittenMessage[] =
     L"Could not write the configuration file. The change applies until Tarnwick is closed.";
 
@@ -65,4 +70,14 @@ MessageBoxFunction& ToolMessageBox() {
 
 void ShowError(HWND owner, const wchar_t* text, const wchar_t* caption) {
     ToolMessageBox()(owner, text, caption, MB_OK | MB_ICONERROR);
+}
+
+bool SaveSettings(HWND window, const wchar_t* caption, const char* what) {
+    if (!SaveConfig()) {
+        ShowError(window, kConfigNotWrittenMessage, caption);
+        AppendLogLine("Settings not saved (" + std::string(what) + ")");
+        return false;
+    }
+    AppendLogLine("Settings saved (" + std::string(what) + ")");
+    return true;
 }

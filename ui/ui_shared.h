@@ -64,3 +64,9 @@ void ShowError(HWND owner, const wchar_t* text, const wchar_t* caption);
 
 // Shown (with the window's caption) when a save could not write config.xml.
 extern const wchar_t kConfigNotWrittenMessage[];
+
+// Writes config.xml after a change made in a tool window and logs "Settings
+// saved (<what>)". When the file cannot be written the user is told, with the
+// window's caption, and "Settings not saved (<what>)" is logged instead; the
+// change stays live either way. False in that case.
+bool SaveSettings(HWND window, const wchar_t* caption, const char* what);
