@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -91,11 +92,6 @@ std::string Joined(std::string_view a, std::string_view b, std::string_view c = 
     out.append(b);
     out.append(c);
     return out;
-}
-
-std::string WithoutTrailingDots(std::string text) {
-    while (!text.empty() && text.back() == '.') text.pop_back();
-    return text;
 }
 
 std::string ElementTextOrEmpty(std::string_view element, std::string_view tag) {
@@ -220,6 +216,11 @@ bool FindAttribute(std::string_view text, std::string_view name, std::string& re
     return true;
 }
 
+std::string WithoutTrailingDots(std::string text) {
+    while (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
+}
+
 std::string BuildConfigXml(const ServerConfig& config) {
     std::string out;
     out.reserve(3200);
@@ -247,17 +248,20 @@ std::string BuildConfigXml(const ServerConfig& config) {
     return out;
 }
 
-ServerConfig ParseConfigXml(std::string_view text) {
+ServerConfig ParseConfigXml(std::string_view text, ConfigXmlFindings* findings) {
     ServerConfig config;
+    ConfigXmlFindings found;
     // Forwarders: the first occurrence anywhere in the document counts, with
     // its content taken untrimmed.
     std::string forwarder;
-    if (FindElementText(text, "dns1", forwarder))
-        config.forwarding.dns1 = XmlUnescape(forwarder);
-    if (FindElementText(text, "dns2", forwarder))
-        config.forwarding.dns2 = XmlUnescape(forwarder);
-    if (FindElementText(text, "dns3", forwarder))
-        config.forwarding.dns3 = XmlUnescape(forwarder);
+    const std::pair<const char*, std::string*> forwarders[] = {
+        {"dns1", &config.forwarding.dns1}, {"dns2", &config.forwarding.dns2}, {"dns3", &config.forwarding.dns3}};
+    for (const auto& [tag, entry] : forwarders) {
+        if (FindElementText(text, tag, forwarder)) {
+            *entry = XmlUnescape(forwarder);
+            found.forwarderElement = true;
+        }
+    }
 
     // In a written document the first "record" element starts at the
     // <records> wrapper and runs to slot 0's closer; slot 0's attribute and
@@ -276,6 +280,10 @@ ServerConfig ParseConfigXml(std::string_view text) {
         record.ttl = ReadTtl(ElementTextOrEmpty(element, "ttl"));
         // A later element for the same slot replaces an earlier one.
         config.records[slot] = std::move(record);
+        found.placedRecord = true;
+    }
+    if (findings != nullptr) {
+        *findings = found;
     }
     return config;
 }

@@ -12,9 +12,21 @@
 // The whole document for one configuration, LF line ends, UTF-8 as stored.
 std::string BuildConfigXml(const ServerConfig& config);
 
+// What the reader recognised of ours in a document: a forwarder element (even
+// an empty one), and a record element that it placed in a slot.
+struct ConfigXmlFindings {
+    bool forwarderElement = false;
+    bool placedRecord = false;
+};
+
 // Any bytes at all; every field that is missing or does not read keeps its
-// default, and record elements that cannot be placed are ignored.
-ServerConfig ParseConfigXml(std::string_view text);
+// default, and record elements that cannot be placed are ignored. `findings`,
+// when given, tells what was recognised.
+ServerConfig ParseConfigXml(std::string_view text, ConfigXmlFindings* findings = nullptr);
+
+// The text with every trailing dot removed: names and values are stored
+// without them, whether read from a document or typed into the editor.
+std::string WithoutTrailingDots(std::string text);
 
 // The five entities &amp; &lt; &gt; &quot; &apos;, and nothing else.
 std::string XmlEscape(std::string_view text);

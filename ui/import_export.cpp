@@ -1,52 +1,26 @@
-#include <windows.h>
+#include "ui/import_export.h"
 
-#include <cctype>
 #include <mutex>
-#include <string>
 
 #include "config/config_storage.h"
 #include "config/config_xml.h"
 #include "core/file_io.h"
+#include "core/server_state.h"
 #include "log/event_log.h"
 #include "log/text_convert.h"
-#include "ui/tool_windows.h"
-
-const wchar_t kConfigNotWrittenMessage[] =
-    L"Could not write the configuration file. The change applies until Tarnwick is closed.";
+#include "ui/records_editor.h"
+#include "ui/ui_shared.h"
 
 namespace {
 
+// A full path longer than 259 units makes the dialog fail.
+constexpr DWORD kFileDialogBufferUnits = 260;
 // Description and pattern alternate; the block ends with an extra NUL.
 constexpr wchar_t kXmlFilter[] = L"XML Files (*.xml)\0*.xml\0All Files (*.*)\0*.*\0";
 constexpr DWORD kOpenFlags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
 constexpr DWORD kSaveFlags = OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
 
-void ShowError(HWND owner, const wchar_t* text, const wchar_t* caption) {
-    ToolDialogs().messageBox(owner, text, caption, MB_OK | MB_ICONERROR);
-}
-
-// The reader's index rule: optional blanks, one optional sign, digits up to
-// the first non-digit (none gives 0). Values far outside 0..19 only need to
-// stay outside, so the magnitude is capped instead of overflowing.
-long long ReadIndex(const std::string& text) {
-    size_t at = 0;
-    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) {
-        ++at;
-    }
-    bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-        negative = text[at] == '-';
-        ++at;
-    }
-    long long value = 0;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        if (value < 1000) {
-            value = value * 10 + (text[at] - '0');
-        }
-    }
-    return negative ? -value : value;
-}
-
+// `buffer` holds kFileDialogBufferUnits units and starts empty.
 OPENFILENAMEW FileDialogFields(HWND owner, wchar_t* buffer, DWORD flags) {
     OPENFILENAMEW dialog;
     ZeroMemory(&dialog, sizeof dialog);
@@ -63,24 +37,16 @@ OPENFILENAMEW FileDialogFields(HWND owner, wchar_t* buffer, DWORD flags) {
 
 }  // namespace
 
-ToolWindowDialogs& ToolDialogs() {
-    static ToolWindowDialogs dialogs;
-    return dialogs;
-}
-
-OPENFILENAMEW ImportDialogFields(HWND owner, wchar_t* buffer) {
-    return FileDialogFields(owner, buffer, kOpenFlags);
-}
-
-OPENFILENAMEW ExportDialogFields(HWND owner, wchar_t* buffer) {
-    return FileDialogFields(owner, buffer, kSaveFlags);
+FileChoosers& FileDialogs() {
+    static FileChoosers choosers;
+    return choosers;
 }
 
 // Cancelling and a failing dialog (a path longer than the buffer, say) both
 // give nothing.
 std::optional<std::wstring> ChooseImportFile(HWND owner) {
     wchar_t buffer[kFileDialogBufferUnits] = {};
-    OPENFILENAMEW dialog = ImportDialogFields(owner, buffer);
+    OPENFILENAMEW dialog = FileDialogFields(owner, buffer, kOpenFlags);
     if (!GetOpenFileNameW(&dialog)) {
         return std::nullopt;
     }
@@ -89,7 +55,7 @@ std::optional<std::wstring> ChooseImportFile(HWND owner) {
 
 std::optional<std::wstring> ChooseExportFile(HWND owner) {
     wchar_t buffer[kFileDialogBufferUnits] = {};
-    OPENFILENAMEW dialog = ExportDialogFields(owner, buffer);
+    OPENFILENAMEW dialog = FileDialogFields(owner, buffer, kSaveFlags);
     if (!GetSaveFileNameW(&dialog)) {
         return std::nullopt;
     }
@@ -104,28 +70,8 @@ std::optional<std::string> ReadFileText(const std::wstring& path) {
     return text;
 }
 
-bool HasConfigElements(const std::string& text) {
-    std::string ignored;
-    for (const char* forwarder : {"dns1", "dns2", "dns3"}) {
-        if (FindElementText(text, forwarder, ignored)) {
-            return true;
-        }
-    }
-    for (const std::string& element : FindElements(text, "record")) {
-        std::string index;
-        if (!FindAttribute(element, "index", index)) {
-            continue;
-        }
-        const long long slot = ReadIndex(index);
-        if (slot >= 0 && slot < static_cast<long long>(kRecordSlotCount)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 void RunImportFlow(HWND editor) {
-    const std::optional<std::wstring> path = ToolDialogs().chooseImportFile(editor);
+    const std::optional<std::wstring> path = FileDialogs().chooseImportFile(editor);
     if (!path) {
         return;
     }
@@ -135,8 +81,11 @@ void RunImportFlow(HWND editor) {
         return;
     }
     // A file in which the reader finds nothing of ours would silently reset
-    // every setting; it is refused before anything changes.
-    if (!HasConfigElements(*text)) {
+    // every setting; it is refused before anything changes. The reader tells
+    // what it recognised, and ApplyConfigXml reads the text again.
+    ConfigXmlFindings found;
+    ParseConfigXml(*text, &found);
+    if (!found.forwarderElement && !found.placedRecord) {
         ShowError(editor, L"Could not parse/apply the selected XML file.", L"Import");
         return;
     }
@@ -152,7 +101,7 @@ void RunImportFlow(HWND editor) {
 }
 
 void RunExportFlow(HWND editor) {
-    const std::optional<std::wstring> path = ToolDialogs().chooseExportFile(editor);
+    const std::optional<std::wstring> path = FileDialogs().chooseExportFile(editor);
     if (!path) {
         return;
     }

@@ -1,4 +1,4 @@
-#include <windows.h>
+#include "ui/log_window.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,90 +7,9 @@
 #include "core/file_io.h"
 #include "log/event_log.h"
 #include "log/text_convert.h"
-#include "ui/tool_windows.h"
 #include "ui/ui_shared.h"
 
 namespace {
-
-HWND logView = nullptr;
-
-struct Placement {
-    int x;
-    int y;
-    int width;
-    int height;
-};
-
-// The view fills the window but for a 10-pixel margin and a 70-pixel strip
-// at the bottom that holds the buttons, 50 pixels above the bottom edge.
-Placement ViewPlacement(const RECT& client) {
-    return {10, 10, client.right - 20, client.bottom - 70};
-}
-
-Placement ButtonPlacement(const RECT& client, int x) {
-    return {x, client.bottom - 50, 140, 34};
-}
-
-HWND MakeControl(HWND parent,
-                 DWORD extendedStyle,
-                 const wchar_t* className,
-                 const wchar_t* text,
-                 DWORD style,
-                 Placement at,
-                 int id) {
-    HWND control =
-        CreateWindowExW(extendedStyle, className, text, WS_CHILD | WS_VISIBLE | style, at.x, at.y, at.width, at.height,
-                        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Ui().instance, nullptr);
-    ApplySharedFont(control);
-    return control;
-}
-
-void OnCreate(HWND window) {
-    RECT client{};
-    GetClientRect(window, &client);
-    logView = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"",
-                          WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, ViewPlacement(client), kLogViewId);
-    MakeControl(window, 0, L"BUTTON", L"Refresh", 0, ButtonPlacement(client, 10), kLogRefreshId);
-    MakeControl(window, 0, L"BUTTON", L"Clear log", 0, ButtonPlacement(client, 160), kLogClearId);
-    MakeControl(window, 0, L"BUTTON", L"Close", 0, ButtonPlacement(client, 310), kLogCloseId);
-    ReloadLogView();
-}
-
-void MoveControl(HWND window, int id, Placement at) {
-    HWND control = GetDlgItem(window, id);
-    if (control != nullptr) {
-        MoveWindow(control, at.x, at.y, at.width, at.height, TRUE);
-    }
-}
-
-void OnSize(HWND window) {
-    RECT client{};
-    GetClientRect(window, &client);
-    MoveControl(window, kLogViewId, ViewPlacement(client));
-    MoveControl(window, kLogRefreshId, ButtonPlacement(client, 10));
-    MoveControl(window, kLogClearId, ButtonPlacement(client, 160));
-    MoveControl(window, kLogCloseId, ButtonPlacement(client, 310));
-}
-
-void OnCommand(HWND window, WORD id) {
-    switch (id) {
-        case kLogRefreshId:
-            ReloadLogView();
-            break;
-        case kLogCloseId:
-            DestroyWindow(window);
-            break;
-        case kLogClearId:
-            // The view is reloaded before the new line is written, so it
-            // shows the empty log; the next Refresh shows "Log cleared".
-            DeleteFileAtPath(LogFilePath());
-            ReloadLogView();
-            AppendLogLine("Log cleared");
-            break;
-        default:
-            break;
-    }
-}
 
 // The log gains a line per query and is never trimmed. An edit control
 // filled with tens of megabytes keeps the window thread busy for tens of
@@ -177,12 +96,80 @@ std::wstring ReadLogText(const std::wstring& path) {
     return OmissionLine(bytes.size(), static_cast<uint64_t>(size.QuadPart), path) + Utf8ToUtf16(bytes);
 }
 
+namespace {
+
+// The open window, or null.
+HWND logWindow = nullptr;
+HWND logView = nullptr;
+
+// The view fills the window but for a 10-pixel margin and a 70-pixel strip
+// at the bottom that holds the buttons, 50 pixels above the bottom edge.
+ControlPlace ViewPlace(const RECT& client) {
+    return {10, 10, client.right - 20, client.bottom - 70};
+}
+
+ControlPlace ButtonPlace(const RECT& client, int x) {
+    return {x, client.bottom - 50, 140, 34};
+}
+
 void ReloadLogView() {
     std::wstring text = ReadLogText(LogFilePath());
     if (text.empty()) {
         text = L"(no log yet)";
     }
     SetWindowTextW(logView, text.c_str());
+}
+
+void OnCreate(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    logView = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"",
+                          WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, ViewPlace(client), kLogViewId);
+    MakeControl(window, 0, L"BUTTON", L"Refresh", 0, ButtonPlace(client, 10), kLogRefreshId);
+    MakeControl(window, 0, L"BUTTON", L"Clear log", 0, ButtonPlace(client, 160), kLogClearId);
+    MakeControl(window, 0, L"BUTTON", L"Close", 0, ButtonPlace(client, 310), kLogCloseId);
+    ReloadLogView();
+}
+
+void MoveControl(HWND window, int id, ControlPlace at) {
+    HWND control = GetDlgItem(window, id);
+    if (control != nullptr) {
+        MoveWindow(control, at.x, at.y, at.width, at.height, TRUE);
+    }
+}
+
+void OnSize(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    MoveControl(window, kLogViewId, ViewPlace(client));
+    MoveControl(window, kLogRefreshId, ButtonPlace(client, 10));
+    MoveControl(window, kLogClearId, ButtonPlace(client, 160));
+    MoveControl(window, kLogCloseId, ButtonPlace(client, 310));
+}
+
+void OnCommand(HWND window, WORD id) {
+    switch (id) {
+        case kLogRefreshId:
+            ReloadLogView();
+            break;
+        case kLogCloseId:
+            DestroyWindow(window);
+            break;
+        case kLogClearId:
+            // The view is reloaded before the new line is written, so it
+            // shows the empty log; the next Refresh shows "Log cleared".
+            DeleteFileAtPath(LogFilePath());
+            ReloadLogView();
+            AppendLogLine("Log cleared");
+            break;
+        default:
+            break;
+    }
+}
+
+void OnDestroy() {
+    logWindow = nullptr;
+    logView = nullptr;
 }
 
 LRESULT CALLBACK LogWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -197,8 +184,7 @@ LRESULT CALLBACK LogWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             OnCommand(window, LOWORD(wParam));
             break;
         case WM_DESTROY:
-            Ui().toolWindows[kLogWindow] = nullptr;
-            logView = nullptr;
+            OnDestroy();
             break;
         case WM_CTLCOLOREDIT:
         case WM_CTLCOLORSTATIC:
@@ -207,4 +193,14 @@ LRESULT CALLBACK LogWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
             break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+const ToolWindowClass kLogWindowClass = {
+    L"DNS_Log_Wnd", L"DNS Log", WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, 720, 520, LogWindowProc,
+};
+
+}  // namespace
+
+HWND OpenLogWindow(HWND owner) {
+    return OpenToolWindow(logWindow, kLogWindowClass, owner);
 }

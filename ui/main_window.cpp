@@ -9,6 +9,9 @@
 #include "core/server_state.h"
 #include "dns/server.h"
 #include "log/text_convert.h"
+#include "ui/forwarding_window.h"
+#include "ui/log_window.h"
+#include "ui/records_editor.h"
 #include "ui/status_report.h"
 #include "ui/ui_shared.h"
 
@@ -53,21 +56,6 @@ const ButtonSpec kButtons[] = {
     {L"Forwarding", kForwardingButtonId, &MainControls::forwarding},
     {L"Log", kLogButtonId, &MainControls::log},
     {L"Status", kStatusButtonId, &MainControls::status},
-};
-
-struct ToolWindowSpec {
-    const wchar_t* className;
-    const wchar_t* title;
-    DWORD style;
-    int width;
-    int height;
-    WNDPROC procedure;
-};
-
-const ToolWindowSpec kToolWindows[kToolWindowKindCount] = {
-    {L"DNS_Settings_Wnd", L"DNS Settings", WS_CAPTION | WS_SYSMENU, 660, 730, RecordsEditorProc},
-    {L"DNS_Forward_Wnd", L"Forwarding", WS_CAPTION | WS_SYSMENU, 540, 260, ForwardingWindowProc},
-    {L"DNS_Log_Wnd", L"DNS Log", WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, 720, 520, LogWindowProc},
 };
 
 void MoveControl(HWND control, int x, int y, int width, int height) {
@@ -130,11 +118,7 @@ void OnCreate(HWND window) {
 
     controls = MainControls{};
     for (const ButtonSpec& button : kButtons) {
-        const HWND handle =
-            CreateWindowExW(0, L"BUTTON", button.text, WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(button.id)), ui.instance, nullptr);
-        controls.*button.slot = handle;
-        ApplySharedFont(handle);
+        controls.*button.slot = MakeControl(window, 0, L"BUTTON", button.text, 0, {0, 0, 0, 0}, button.id);
     }
     controls.statusPanel = CreateWindowExW(
         WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY, 0, 0, 0, 0,
@@ -171,31 +155,6 @@ LRESULT OnEraseBackground(HWND window, HDC dc) {
     return 1;
 }
 
-void OpenToolWindow(ToolWindowKind kind) {
-    UiShared& ui = Ui();
-    if (ui.toolWindows[kind] != nullptr) {
-        SetForegroundWindow(ui.toolWindows[kind]);
-        return;
-    }
-    const ToolWindowSpec& spec = kToolWindows[kind];
-    // Registered again at every opening; a repeated registration fails
-    // harmlessly because the class already exists.
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = spec.procedure;
-    windowClass.hInstance = ui.instance;
-    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = spec.className;
-    RegisterClassW(&windowClass);
-
-    const HWND tool = CreateWindowExW(0, spec.className, spec.title, spec.style, CW_USEDEFAULT, CW_USEDEFAULT,
-                                      spec.width, spec.height, ui.mainWindow, nullptr, ui.instance, nullptr);
-    ui.toolWindows[kind] = tool;
-    if (tool != nullptr) {
-        ShowWindow(tool, SW_SHOW);
-    }
-}
-
 void ToggleStatusPanel(HWND window) {
     UiShared& ui = Ui();
     ui.statusPanelShown = !ui.statusPanelShown;
@@ -218,13 +177,13 @@ void OnCommand(HWND window, int id) {
             }
             break;
         case kRecordsEditorButtonId:
-            OpenToolWindow(kRecordsEditorWindow);
+            OpenRecordsEditor(window);
             break;
         case kForwardingButtonId:
-            OpenToolWindow(kForwardingWindow);
+            OpenForwardingWindow(window);
             break;
         case kLogButtonId:
-            OpenToolWindow(kLogWindow);
+            OpenLogWindow(window);
             break;
         case kStatusButtonId:
             ToggleStatusPanel(window);

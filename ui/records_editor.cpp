@@ -1,14 +1,13 @@
-#include <windows.h>
+#include "ui/records_editor.h"
 
 #include <cwchar>
 #include <mutex>
 #include <string>
 
-#include "config/config_storage.h"
+#include "config/config_xml.h"
 #include "config/ttl_text.h"
-#include "log/event_log.h"
 #include "log/text_convert.h"
-#include "ui/tool_windows.h"
+#include "ui/import_export.h"
 #include "ui/ui_shared.h"
 
 namespace {
@@ -22,23 +21,9 @@ constexpr int kButtonTop = kFirstRowTop + static_cast<int>(kRecordSlotCount) * k
 constexpr int kRowTextBufferUnits = 512;
 constexpr int kRowTextReadCount = 511;
 
+// The open editor, or null.
+HWND editorWindow = nullptr;
 std::array<RecordRowControls, kRecordSlotCount> rows;
-
-HWND MakeControl(HWND parent,
-                 DWORD extendedStyle,
-                 const wchar_t* className,
-                 const wchar_t* text,
-                 DWORD style,
-                 int x,
-                 int y,
-                 int width,
-                 int height,
-                 int id) {
-    HWND control = CreateWindowExW(extendedStyle, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height,
-                                   parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Ui().instance, nullptr);
-    ApplySharedFont(control);
-    return control;
-}
 
 void CreateHeaderLabels(HWND window) {
     struct Header {
@@ -50,43 +35,36 @@ void CreateHeaderLabels(HWND window) {
         {L"On", 10, 30}, {L"Type", 50, 70}, {L"DNS name", 130, 220}, {L"IPv4/value", 360, 170}, {L"TTL (s)", 540, 70},
     };
     for (const Header& header : headers) {
-        MakeControl(window, 0, L"STATIC", header.text, 0, header.x, kHeaderTop, header.width, 20, 0);
+        MakeControl(window, 0, L"STATIC", header.text, 0, {header.x, kHeaderTop, header.width, 20}, 0);
     }
 }
 
 void CreateRow(HWND window, size_t row) {
     const int y = kFirstRowTop + kRowPitch * static_cast<int>(row);
     RecordRowControls& controls = rows[row];
-    controls.enabled = MakeControl(window, 0, L"BUTTON", L"", BS_AUTOCHECKBOX, 10, y + 2, 30, 22, 0);
-    controls.type = MakeControl(window, 0, L"COMBOBOX", L"", CBS_DROPDOWNLIST, 50, y, 70, 200, 0);
+    controls.enabled = MakeControl(window, 0, L"BUTTON", L"", BS_AUTOCHECKBOX, {10, y + 2, 30, 22}, 0);
+    controls.type = MakeControl(window, 0, L"COMBOBOX", L"", CBS_DROPDOWNLIST, {50, y, 70, 200}, 0);
     SendMessageW(controls.type, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"A"));
     SendMessageW(controls.type, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"MX"));
     SendMessageW(controls.type, CB_SETCURSEL, 0, 0);
     // Without automatic scrolling an edit refuses what does not fit, and a
     // long name would lose its typed end.
-    controls.name = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", ES_AUTOHSCROLL, 130, y, 220, 24, 0);
-    controls.value = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", ES_AUTOHSCROLL, 360, y, 170, 24, 0);
-    controls.ttl = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"60", ES_AUTOHSCROLL, 540, y, 70, 24, 0);
+    controls.name = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", ES_AUTOHSCROLL, {130, y, 220, 24}, 0);
+    controls.value = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", ES_AUTOHSCROLL, {360, y, 170, 24}, 0);
+    controls.ttl = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"60", ES_AUTOHSCROLL, {540, y, 70, 24}, 0);
 }
 
 void CreateButtons(HWND window) {
-    MakeControl(window, 0, L"BUTTON", L"Import", 0, 90, kButtonTop, 120, 34, kRecordsImportId);
-    MakeControl(window, 0, L"BUTTON", L"Export", 0, 220, kButtonTop, 120, 34, kRecordsExportId);
-    MakeControl(window, 0, L"BUTTON", L"Save", 0, 350, kButtonTop, 120, 34, kRecordsSaveId);
-    MakeControl(window, 0, L"BUTTON", L"Cancel", 0, 480, kButtonTop, 120, 34, kRecordsCancelId);
+    MakeControl(window, 0, L"BUTTON", L"Import", 0, {90, kButtonTop, 120, 34}, kRecordsImportId);
+    MakeControl(window, 0, L"BUTTON", L"Export", 0, {220, kButtonTop, 120, 34}, kRecordsExportId);
+    MakeControl(window, 0, L"BUTTON", L"Save", 0, {350, kButtonTop, 120, 34}, kRecordsSaveId);
+    MakeControl(window, 0, L"BUTTON", L"Cancel", 0, {480, kButtonTop, 120, 34}, kRecordsCancelId);
 }
 
 std::wstring ReadRowText(HWND control) {
     wchar_t buffer[kRowTextBufferUnits] = {};
     GetWindowTextW(control, buffer, kRowTextReadCount);
     return buffer;
-}
-
-std::string WithoutTrailingDots(std::string text) {
-    while (!text.empty() && text.back() == '.') {
-        text.pop_back();
-    }
-    return text;
 }
 
 DnsRecord ReadRow(const RecordRowControls& controls) {
@@ -97,6 +75,31 @@ DnsRecord ReadRow(const RecordRowControls& controls) {
     record.value = WithoutTrailingDots(Utf16ToUtf8(ReadRowText(controls.value)));
     record.ttl = TtlFromText(ReadRowText(controls.ttl));
     return record;
+}
+
+// Reads the rows back into the live record slots, saves and logs. Returns
+// false when the configuration file could not be written (the user has then
+// been told).
+bool SaveRecordRows(HWND editor) {
+    ServerConfig edited;
+    for (size_t row = 0; row < kRecordSlotCount; ++row) {
+        edited.records[row] = ReadRow(rows[row]);
+    }
+    {
+        ServerState& state = GetServerState();
+        std::lock_guard<std::mutex> hold(state.stateLock);
+        state.config.records = edited.records;
+    }
+    return SaveSettings(editor, L"DNS Settings", "records");
+}
+
+void OnCreate(HWND window) {
+    CreateHeaderLabels(window);
+    for (size_t row = 0; row < kRecordSlotCount; ++row) {
+        CreateRow(window, row);
+    }
+    CreateButtons(window);
+    FillRecordRows();
 }
 
 void OnCommand(HWND window, WORD id) {
@@ -119,7 +122,40 @@ void OnCommand(HWND window, WORD id) {
     }
 }
 
+void OnDestroy() {
+    editorWindow = nullptr;
+    rows = {};
+}
+
+LRESULT CALLBACK RecordsEditorProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            OnCreate(window);
+            break;
+        case WM_COMMAND:
+            OnCommand(window, LOWORD(wParam));
+            break;
+        case WM_DESTROY:
+            OnDestroy();
+            break;
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORSTATIC:
+            return PaintControlWhite(wParam);
+        default:
+            break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+const ToolWindowClass kRecordsEditorClass = {
+    L"DNS_Settings_Wnd", L"DNS Settings", WS_CAPTION | WS_SYSMENU, 660, 730, RecordsEditorProc,
+};
+
 }  // namespace
+
+HWND OpenRecordsEditor(HWND owner) {
+    return OpenToolWindow(editorWindow, kRecordsEditorClass, owner);
+}
 
 const std::array<RecordRowControls, kRecordSlotCount>& RecordRows() {
     return rows;
@@ -141,49 +177,4 @@ void FillRecordRows() {
         std::swprintf(ttl, 16, L"%u", static_cast<unsigned>(record.ttl));
         SetWindowTextW(controls.ttl, ttl);
     }
-}
-
-bool SaveRecordRows(HWND editor) {
-    ServerConfig edited;
-    for (size_t row = 0; row < kRecordSlotCount; ++row) {
-        edited.records[row] = ReadRow(rows[row]);
-    }
-    {
-        ServerState& state = GetServerState();
-        std::lock_guard<std::mutex> hold(state.stateLock);
-        state.config.records = edited.records;
-    }
-    if (!SaveConfig()) {
-        ToolDialogs().messageBox(editor, kConfigNotWrittenMessage, L"DNS Settings", MB_OK | MB_ICONERROR);
-        AppendLogLine("Settings not saved (records)");
-        return false;
-    }
-    AppendLogLine("Settings saved (records)");
-    return true;
-}
-
-LRESULT CALLBACK RecordsEditorProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_CREATE:
-            CreateHeaderLabels(window);
-            for (size_t row = 0; row < kRecordSlotCount; ++row) {
-                CreateRow(window, row);
-            }
-            CreateButtons(window);
-            FillRecordRows();
-            break;
-        case WM_COMMAND:
-            OnCommand(window, LOWORD(wParam));
-            break;
-        case WM_DESTROY:
-            Ui().toolWindows[kRecordsEditorWindow] = nullptr;
-            rows = {};
-            break;
-        case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORSTATIC:
-            return PaintControlWhite(wParam);
-        default:
-            break;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
 }

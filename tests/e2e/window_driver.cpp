@@ -18,6 +18,9 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "ui/log_window.h"
+#include "ui/main_window.h"
+
 namespace {
 
 HWND FindTopWindow(const wchar_t* className, DWORD timeoutMs) {
@@ -62,8 +65,6 @@ bool EnterDesktop(const wchar_t* name, DWORD timeoutMs) {
 // program's window thread; a message sent to the view is answered only once
 // that thread is free again, so the view's length arrives after the fill.
 int TimeLogWindow(HWND mainWindow, DWORD timeoutMs) {
-    constexpr int kLogButtonId = 1004;
-    constexpr int kLogViewId = 4003;
     LARGE_INTEGER frequency{};
     LARGE_INTEGER start{};
     QueryPerformanceFrequency(&frequency);

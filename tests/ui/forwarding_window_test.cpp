@@ -13,7 +13,7 @@ void SetEdits(const std::wstring& first, const std::wstring& second, const std::
 }
 
 TEST_F(ForwardingWindow, BuildsLabelsEditsAndButtonsAtTheirPlaces) {
-    HWND window = OpenToolWindow(kForwardingWindow);
+    HWND window = OpenForwardingWindow(Owner());
     ASSERT_NE(window, nullptr);
     const std::vector<HWND> children = ChildrenOf(window);
     ASSERT_EQ(children.size(), 8u);
@@ -28,13 +28,13 @@ TEST_F(ForwardingWindow, BuildsLabelsEditsAndButtonsAtTheirPlaces) {
         {L"Edit", L"", 220, 56, 260, 26, 0},
         {L"Static", L"Forwarding DNS 3 IPv4:", 20, 100, 200, 20, 0},
         {L"Edit", L"", 220, 96, 260, 26, 0},
-        {L"Button", L"Save", 220, 150, 120, 34, 3001},
-        {L"Button", L"Cancel", 360, 150, 120, 34, 3002},
+        {L"Button", L"Save", 220, 150, 120, 34, kForwardingSaveId},
+        {L"Button", L"Cancel", 360, 150, 120, 34, kForwardingCancelId},
     };
     for (size_t i = 0; i < children.size(); ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(ClassOf(children[i]), expected[i].className);
-        EXPECT_EQ(TextOf(children[i]), expected[i].text);
+        EXPECT_EQ(ClassName(children[i]), expected[i].className);
+        EXPECT_EQ(WindowText(children[i]), expected[i].text);
         EXPECT_EQ(GetDlgCtrlID(children[i]), expected[i].id);
         const RECT at = PlaceOf(children[i]);
         EXPECT_EQ(at.left, expected[i].x);
@@ -65,10 +65,10 @@ TEST_F(ForwardingWindow, ShowsAndSavesTheThreeServersAsTyped) {
     ServerConfig config = SampleConfig();
     config.forwarding.dns3 = "\xC3\xA9t\xC3\xA9";
     SetLiveConfig(config);
-    HWND window = OpenToolWindow(kForwardingWindow);
-    EXPECT_EQ(TextOf(ForwarderEdits()[0]), L"192.0.2.53");
-    EXPECT_EQ(TextOf(ForwarderEdits()[1]), L"198.51.100.53");
-    EXPECT_EQ(TextOf(ForwarderEdits()[2]), L"\u00e9t\u00e9");
+    HWND window = OpenForwardingWindow(Owner());
+    EXPECT_EQ(WindowText(ForwarderEdits()[0]), L"192.0.2.53");
+    EXPECT_EQ(WindowText(ForwarderEdits()[1]), L"198.51.100.53");
+    EXPECT_EQ(WindowText(ForwarderEdits()[2]), L"\u00e9t\u00e9");
 
     std::wstring tooLong(300, L'1');
     tooLong[253] = L'\u00e9';  // the last unit kept
@@ -76,7 +76,6 @@ TEST_F(ForwardingWindow, ShowsAndSavesTheThreeServersAsTyped) {
     SetEdits(L" 192.0.2.1", tooLong, L"");
     Command(window, kForwardingSaveId);
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(Ui().toolWindows[kForwardingWindow], nullptr);
 
     const ServerConfig live = LiveConfig();
     EXPECT_EQ(live.forwarding.dns1, " 192.0.2.1");
@@ -93,7 +92,7 @@ TEST_F(ForwardingWindow, CancelAndTheCloseBoxDiscardEdits) {
     SetLiveConfig(SampleConfig());
     for (int way = 0; way < 2; ++way) {
         SCOPED_TRACE(way);
-        HWND window = OpenToolWindow(kForwardingWindow);
+        HWND window = OpenForwardingWindow(Owner());
         SetEdits(L"203.0.113.1", L"203.0.113.2", L"203.0.113.3");
         if (way == 0) {
             Command(window, kForwardingCancelId);
@@ -103,8 +102,8 @@ TEST_F(ForwardingWindow, CancelAndTheCloseBoxDiscardEdits) {
         EXPECT_FALSE(IsWindow(window));
     }
     // Ids of the other windows and the high word do nothing here.
-    HWND window = OpenToolWindow(kForwardingWindow);
-    for (int id : {0, 2001, 3000, 3003, 4002}) {
+    HWND window = OpenForwardingWindow(Owner());
+    for (int id : {0, int{kRecordsSaveId}, kForwardingSaveId - 1, kForwardingCancelId + 1, int{kLogCloseId}}) {
         Command(window, id);
     }
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, kForwardingSaveId), 0);
@@ -116,10 +115,10 @@ TEST_F(ForwardingWindow, CancelAndTheCloseBoxDiscardEdits) {
 }
 
 TEST_F(ForwardingWindow, OpeningAgainKeepsUnsavedEdits) {
-    HWND first = OpenToolWindow(kForwardingWindow);
+    HWND first = OpenForwardingWindow(Owner());
     SetEdits(L"typed", L"", L"");
-    EXPECT_EQ(OpenToolWindow(kForwardingWindow), first);
-    EXPECT_EQ(TextOf(ForwarderEdits()[0]), L"typed");
+    EXPECT_EQ(OpenForwardingWindow(Owner()), first);
+    EXPECT_EQ(WindowText(ForwarderEdits()[0]), L"typed");
 }
 
 TEST_F(ForwardingWindow, UnwritableConfigFileIsReportedAndTheChangeStaysLive) {
@@ -127,7 +126,7 @@ TEST_F(ForwardingWindow, UnwritableConfigFileIsReportedAndTheChangeStaysLive) {
     ASSERT_TRUE(SaveConfig());
     const std::string before = ReadBytes(ConfigFile());
     BlockConfigWrites();
-    HWND window = OpenToolWindow(kForwardingWindow);
+    HWND window = OpenForwardingWindow(Owner());
     SetEdits(L"203.0.113.9", L"", L"");
     Command(window, kForwardingSaveId);
 
@@ -146,15 +145,15 @@ TEST_F(ForwardingWindow, UnwritableConfigFileIsReportedAndTheChangeStaysLive) {
 
 TEST_F(ForwardingWindow, IsNotRefreshedByAnImportAndItsSaveWins) {
     SetLiveConfig(SampleConfig());
-    HWND forwarding = OpenToolWindow(kForwardingWindow);
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND forwarding = OpenForwardingWindow(Owner());
+    HWND editor = OpenRecordsEditor(Owner());
     const std::filesystem::path file = data_.base() / "import.xml";
     WriteBytes(file, "<dns1>203.0.113.1</dns1><dns2>203.0.113.2</dns2>");
     Recorded().importPath = test_support::WidePath(file);
     Command(editor, kRecordsImportId);
     ASSERT_EQ(LiveConfig().forwarding.dns1, "203.0.113.1");
-    EXPECT_EQ(TextOf(ForwarderEdits()[0]), L"192.0.2.53");
-    EXPECT_EQ(TextOf(ForwarderEdits()[1]), L"198.51.100.53");
+    EXPECT_EQ(WindowText(ForwarderEdits()[0]), L"192.0.2.53");
+    EXPECT_EQ(WindowText(ForwarderEdits()[1]), L"198.51.100.53");
 
     Command(forwarding, kForwardingSaveId);
     EXPECT_EQ(LiveConfig().forwarding.dns1, "192.0.2.53");

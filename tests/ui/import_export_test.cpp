@@ -1,4 +1,12 @@
+// clang-format off
 #include "tool_window_support.h"
+// The file dialogs' control ids; needs the Windows headers first.
+#include <commctrl.h>
+#include <dlgs.h>
+// clang-format on
+
+#include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -9,11 +17,11 @@ class ImportExport : public ToolWindowTest {
     // The editor open with an unsaved edit in row 2, to see whether the rows
     // were refreshed.
     HWND OpenEditorWithUnsavedEdit() {
-        HWND editor = OpenToolWindow(kRecordsEditorWindow);
+        HWND editor = OpenRecordsEditor(Owner());
         SetWindowTextW(RecordRows()[2].name, L"unsaved.edit");
         return editor;
     }
-    bool UnsavedEditStillShown() const { return TextOf(RecordRows()[2].name) == L"unsaved.edit"; }
+    bool UnsavedEditStillShown() const { return WindowText(RecordRows()[2].name) == L"unsaved.edit"; }
 };
 
 const wchar_t kNotWritten[] = L"Could not write the configuration file. The change applies until Tarnwick is closed.";
@@ -47,7 +55,7 @@ TEST_F(ImportExport, ExportThenImportChangesNothingAndLogsEachStep) {
     EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
     EXPECT_EQ(ReadBytes(ConfigFile()), saved);
     EXPECT_FALSE(UnsavedEditStillShown()) << "import must refill the rows";
-    EXPECT_EQ(TextOf(RecordRows()[0].name), L"nas.home.test");
+    EXPECT_EQ(WindowText(RecordRows()[0].name), L"nas.home.test");
     EXPECT_EQ(Log(), (std::vector<std::string>{"Settings exported to: " + path, "Settings imported from: " + path}));
     EXPECT_TRUE(Recorded().messages.empty());
     EXPECT_TRUE(IsWindow(editor)) << "the editor stays open";
@@ -69,7 +77,7 @@ TEST_F(ImportExport, NonAsciiPathsAreKeptInFilesAndLog) {
     const std::filesystem::path folder = data_.base() / test_support::FromWide(L"d\u00e9j\u00e0 \u65e5\u672c");
     std::filesystem::create_directories(folder);
     const std::wstring wide = test_support::WidePath(folder / test_support::FromWide(L"r\u00e9glages \u2713.xml"));
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND editor = OpenRecordsEditor(Owner());
     Recorded().exportPath = wide;
     Command(editor, kRecordsExportId);
     ASSERT_EQ(ReadFileText(wide), BuildConfigXml(SampleConfig()));
@@ -102,10 +110,10 @@ TEST_F(ImportExport, ImportAppliesSavesInWriterLayoutAndRefreshesRows) {
     expected.records[5] = {15, "mx.test", "mail.test", 60, true};
     EXPECT_TRUE(SameConfig(LiveConfig(), expected)) << BuildConfigXml(LiveConfig());
     EXPECT_EQ(ReadBytes(ConfigFile()), BuildConfigXml(expected));
-    EXPECT_EQ(TextOf(RecordRows()[0].name), L"");
-    EXPECT_EQ(TextOf(RecordRows()[5].name), L"mx.test");
+    EXPECT_EQ(WindowText(RecordRows()[0].name), L"");
+    EXPECT_EQ(WindowText(RecordRows()[5].name), L"mx.test");
     EXPECT_EQ(SendMessageW(RecordRows()[5].type, CB_GETCURSEL, 0, 0), 1);
-    EXPECT_EQ(TextOf(RecordRows()[5].ttl), L"60");
+    EXPECT_EQ(WindowText(RecordRows()[5].ttl), L"60");
     EXPECT_FALSE(UnsavedEditStillShown());
     EXPECT_EQ(Log().size(), 1u);
 }
@@ -159,7 +167,7 @@ TEST_F(ImportExport, ImportWithUnwritableConfigIsReportedAndStaysLive) {
 
     ExpectOneMessage(editor, kNotWritten, L"Import");
     EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
-    EXPECT_EQ(TextOf(RecordRows()[0].name), L"nas.home.test");
+    EXPECT_EQ(WindowText(RecordRows()[0].name), L"nas.home.test");
     EXPECT_EQ(Log(), std::vector<std::string>{"Settings imported but not saved from: " +
                                               Utf16ToUtf8(test_support::WidePath(file))});
     UnblockConfigWrites();
@@ -168,7 +176,7 @@ TEST_F(ImportExport, ImportWithUnwritableConfigIsReportedAndStaysLive) {
 
 TEST_F(ImportExport, FailedExportLeavesTheTargetAsItWasAndLogsNothing) {
     SetLiveConfig(SampleConfig());
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND editor = OpenRecordsEditor(Owner());
     const std::filesystem::path folder = data_.base() / "targets";
     std::filesystem::create_directories(folder / "a folder.xml");
     const std::string old = "<dns1>203.0.113.7</dns1>\n";
@@ -212,7 +220,7 @@ TEST_F(ImportExport, FailedExportLeavesTheTargetAsItWasAndLogsNothing) {
 // or that the user has hidden, are written like any other and keep their mark.
 TEST_F(ImportExport, ExportWritesATargetHeldOpenOrHidden) {
     SetLiveConfig(SampleConfig());
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND editor = OpenRecordsEditor(Owner());
     const std::filesystem::path held = data_.base() / "held.xml";
     const std::filesystem::path hidden = data_.base() / "hidden.xml";
     WriteBytes(held, std::string(5000, 'x'));
@@ -254,7 +262,6 @@ TEST_F(ImportExport, DocumentWithoutAnyConfigurationElementIsRefused) {
     const std::filesystem::path file = data_.base() / "other.xml";
     for (const std::string& text : refused) {
         SCOPED_TRACE(text);
-        EXPECT_FALSE(HasConfigElements(text));
         Recorded().messages.clear();
         WriteBytes(file, text);
         Recorded().importPath = test_support::WidePath(file);
@@ -288,12 +295,11 @@ TEST_F(ImportExport, DocumentWithOneUsableElementImportsAsRead) {
              return c;
          }()},
     };
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND editor = OpenRecordsEditor(Owner());
     const std::filesystem::path file = data_.base() / "one.xml";
     size_t imports = 0;
     for (const auto& item : accepted) {
         SCOPED_TRACE(item.text);
-        EXPECT_TRUE(HasConfigElements(item.text));
         SetLiveConfig(SampleConfig());
         WriteBytes(file, item.text);
         Recorded().importPath = test_support::WidePath(file);
@@ -304,30 +310,6 @@ TEST_F(ImportExport, DocumentWithOneUsableElementImportsAsRead) {
         EXPECT_EQ(ReadBytes(ConfigFile()), BuildConfigXml(item.expected));
         EXPECT_EQ(Log().size(), imports);
     }
-}
-
-TEST(FileDialogs, AskForXmlFilesWithTheRightChecks) {
-    wchar_t buffer[kFileDialogBufferUnits] = {};
-    HWND owner = reinterpret_cast<HWND>(0x1234);
-    const OPENFILENAMEW open = ImportDialogFields(owner, buffer);
-    const OPENFILENAMEW save = ExportDialogFields(owner, buffer);
-    const wchar_t filter[] = L"XML Files (*.xml)\0*.xml\0All Files (*.*)\0*.*\0";
-    for (const OPENFILENAMEW* dialog : {&open, &save}) {
-        EXPECT_EQ(dialog->lStructSize, sizeof(OPENFILENAMEW));
-        EXPECT_EQ(dialog->hwndOwner, owner);
-        ASSERT_NE(dialog->lpstrFilter, nullptr);
-        EXPECT_EQ(std::wmemcmp(dialog->lpstrFilter, filter, std::size(filter)), 0);
-        EXPECT_EQ(dialog->nFilterIndex, 0u);
-        EXPECT_EQ(dialog->lpstrFile, buffer);
-        EXPECT_EQ(dialog->nMaxFile, 260u);
-        EXPECT_STREQ(dialog->lpstrDefExt, L"xml");
-        EXPECT_EQ(dialog->lpstrInitialDir, nullptr);
-        EXPECT_EQ(dialog->lpstrTitle, nullptr);
-        EXPECT_EQ(dialog->lpstrCustomFilter, nullptr);
-        EXPECT_EQ(dialog->lpstrFileTitle, nullptr);
-    }
-    EXPECT_EQ(open.Flags, 0x1800u);
-    EXPECT_EQ(save.Flags, 0x802u);
 }
 
 TEST(ReadFileText, ReturnsRawBytesOrNothing) {
@@ -345,51 +327,161 @@ TEST(ReadFileText, ReturnsRawBytesOrNothing) {
 
 namespace {
 
-// Fills the platform's file dialog from inside its own modal loop: a thread
-// timer finds the dialog, types the name into its file name box and presses
-// OK (or Cancel when no name is set).
-std::wstring dialogInput;
-bool dialogSeen = false;
+// Drives the platform's file dialog from inside its own modal loop: a thread
+// timer finds the dialog and any message box that the dialog shows, and runs
+// the next step of a script on them. A step returns false to wait for the
+// next tick (for a message box that is not up yet, say).
+struct DialogView {
+    HWND dialog = nullptr;
+    HWND messageBox = nullptr;
+};
+using DialogStep = std::function<bool(const DialogView&)>;
 
-BOOL CALLBACK FindFileDialog(HWND window, LPARAM found) {
-    wchar_t className[16] = {};
-    GetClassNameW(window, className, 16);
-    if (IsWindowVisible(window) && std::wstring(className) == L"#32770") {
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
+struct DialogRun {
+    std::vector<DialogStep> steps;
+    size_t next = 0;
+    bool seen = false;
+    HWND owner = nullptr;                 // the dialog's owner, as the dialog has it
+    int boxesAnswered = 0;                // message boxes that the dialog showed
+    std::vector<std::wstring> fileTypes;  // the file type list, as first shown
+    int selectedFileType = -1;
+    bool leftOpen = false;
+};
+DialogRun run;
+
+BOOL CALLBACK CollectDialogs(HWND window, LPARAM found) {
+    if (IsWindowVisible(window) && ClassName(window) == L"#32770") {
+        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
     }
     return TRUE;
 }
 
-void CALLBACK AnswerFileDialog(HWND, UINT, UINT_PTR timer, DWORD) {
-    HWND dialog = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), FindFileDialog, reinterpret_cast<LPARAM>(&dialog));
-    if (dialog == nullptr) {
+void CALLBACK RunDialogStep(HWND, UINT, UINT_PTR, DWORD) {
+    std::vector<HWND> dialogs;
+    EnumThreadWindows(GetCurrentThreadId(), CollectDialogs, reinterpret_cast<LPARAM>(&dialogs));
+    DialogView view;
+    for (HWND window : dialogs) {
+        const HWND owner = GetWindow(window, GW_OWNER);
+        if (std::find(dialogs.begin(), dialogs.end(), owner) == dialogs.end()) {
+            view.dialog = window;
+        }
+    }
+    for (HWND window : dialogs) {
+        if (view.dialog != nullptr && GetWindow(window, GW_OWNER) == view.dialog) {
+            view.messageBox = window;
+        }
+    }
+    if (view.dialog == nullptr) {
         return;
     }
-    KillTimer(nullptr, timer);
-    dialogSeen = true;
-    if (dialogInput.empty()) {
-        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    if (run.next >= run.steps.size()) {
+        // The script is done and the dialog still up: close it, so that the
+        // test can say so instead of waiting for ever.
+        run.leftOpen = true;
+        PostMessageW(view.messageBox != nullptr ? view.messageBox : view.dialog, WM_COMMAND, IDCANCEL, 0);
         return;
     }
-    // The file name box: a combo box (cmb13) in the Explorer-style dialog, an
-    // edit (edt1) in the older one.
-    HWND nameBox = GetDlgItem(dialog, 0x47C);
-    if (nameBox == nullptr) {
-        nameBox = GetDlgItem(dialog, 0x480);
+    if (!run.seen) {
+        run.seen = true;
+        run.owner = GetWindow(view.dialog, GW_OWNER);
+        const HWND fileTypes = GetDlgItem(view.dialog, cmb1);
+        const LRESULT count = SendMessageW(fileTypes, CB_GETCOUNT, 0, 0);
+        for (LRESULT item = 0; item < count; ++item) {
+            wchar_t text[64] = {};
+            SendMessageW(fileTypes, CB_GETLBTEXT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(text));
+            run.fileTypes.push_back(text);
+        }
+        run.selectedFileType = static_cast<int>(SendMessageW(fileTypes, CB_GETCURSEL, 0, 0));
     }
-    SetWindowTextW(nameBox, dialogInput.c_str());
-    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    if (run.steps[run.next](view)) {
+        ++run.next;
+    }
 }
 
-std::optional<std::wstring> RunDialog(std::optional<std::wstring> (*choose)(HWND), const std::wstring& input) {
-    dialogInput = input;
-    dialogSeen = false;
-    const UINT_PTR timer = SetTimer(nullptr, 0, 100, AnswerFileDialog);
-    std::optional<std::wstring> chosen = choose(nullptr);
+// Types a name into the dialog's file name box (a combo box in the
+// Explorer-style dialog, an edit in the older one) and presses OK.
+DialogStep Enter(const std::wstring& name) {
+    return [name](const DialogView& view) {
+        if (view.messageBox != nullptr) {
+            return false;
+        }
+        HWND nameBox = GetDlgItem(view.dialog, cmb13);
+        if (nameBox == nullptr) {
+            nameBox = GetDlgItem(view.dialog, edt1);
+        }
+        SetWindowTextW(nameBox, name.c_str());
+        PostMessageW(view.dialog, WM_COMMAND, IDOK, 0);
+        return true;
+    };
+}
+
+DialogStep Cancel() {
+    return [](const DialogView& view) {
+        if (view.messageBox != nullptr) {
+            return false;
+        }
+        PostMessageW(view.dialog, WM_COMMAND, IDCANCEL, 0);
+        return true;
+    };
+}
+
+// Presses a button of the message box that the dialog shows.
+DialogStep Answer(int button) {
+    return [button](const DialogView& view) {
+        if (view.messageBox == nullptr) {
+            return false;
+        }
+        ++run.boxesAnswered;
+        PostMessageW(view.messageBox, WM_COMMAND, button, 0);
+        return true;
+    };
+}
+
+// The number of entries that the dialog's file list shows.
+int ListedFiles(HWND dialog) {
+    const HWND view = FindWindowExW(dialog, nullptr, L"SHELLDLL_DefView", nullptr);
+    const HWND list = view != nullptr ? FindWindowExW(view, nullptr, WC_LISTVIEWW, nullptr) : nullptr;
+    return list != nullptr ? static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) : -1;
+}
+
+// Notes how many entries the file list shows, then takes the next step.
+std::vector<int> listed;
+DialogStep CountFilesThen(DialogStep next) {
+    return [next](const DialogView& view) {
+        if (view.messageBox != nullptr) {
+            return false;
+        }
+        listed.push_back(ListedFiles(view.dialog));
+        return next(view);
+    };
+}
+
+DialogStep PickFileType(int fileType) {
+    return [fileType](const DialogView& view) {
+        const HWND fileTypes = GetDlgItem(view.dialog, cmb1);
+        SendMessageW(fileTypes, CB_SETCURSEL, static_cast<WPARAM>(fileType), 0);
+        // What a pick with the mouse sends the dialog.
+        for (WORD notification : {CBN_SELCHANGE, CBN_SELENDOK}) {
+            SendMessageW(view.dialog, WM_COMMAND, MAKEWPARAM(cmb1, notification), reinterpret_cast<LPARAM>(fileTypes));
+        }
+        return true;
+    };
+}
+
+template <typename Choose>
+void RunDialog(Choose choose, std::vector<DialogStep> steps) {
+    run = DialogRun{};
+    run.steps = std::move(steps);
+    const UINT_PTR timer = SetTimer(nullptr, 0, 100, RunDialogStep);
+    choose();
     KillTimer(nullptr, timer);
-    EXPECT_TRUE(dialogSeen) << "the dialog never showed";
+    EXPECT_TRUE(run.seen) << "the dialog never showed";
+    EXPECT_FALSE(run.leftOpen) << "the dialog was still up after step " << run.steps.size();
+}
+
+std::optional<std::wstring> Chosen(std::optional<std::wstring> (*choose)(HWND), std::vector<DialogStep> steps) {
+    std::optional<std::wstring> chosen;
+    RunDialog([&] { chosen = choose(nullptr); }, std::move(steps));
     return chosen;
 }
 
@@ -398,51 +490,53 @@ TEST(FileDialogs, PlatformDialogsReturnTheChosenFullPath) {
     const std::wstring base = folder.wide();
 
     // A name without extension gets "xml" appended by the Save dialog.
-    EXPECT_EQ(RunDialog(ChooseExportFile, base + L"\\chosen"), base + L"\\chosen.xml");
-    EXPECT_EQ(RunDialog(ChooseExportFile, base + L"\\keep.xml"), base + L"\\keep.xml");
-    EXPECT_EQ(RunDialog(ChooseExportFile, L""), std::nullopt);
+    EXPECT_EQ(Chosen(ChooseExportFile, {Enter(base + L"\\chosen")}), base + L"\\chosen.xml");
+    EXPECT_EQ(Chosen(ChooseExportFile, {Enter(base + L"\\keep.xml")}), base + L"\\keep.xml");
+    EXPECT_EQ(Chosen(ChooseExportFile, {Cancel()}), std::nullopt);
 
     WriteBytes(folder.path() / "present.xml", "<dns1>x</dns1>");
-    EXPECT_EQ(RunDialog(ChooseImportFile, base + L"\\present.xml"), base + L"\\present.xml");
-    EXPECT_EQ(RunDialog(ChooseImportFile, L""), std::nullopt);
+    EXPECT_EQ(Chosen(ChooseImportFile, {Enter(base + L"\\present.xml")}), base + L"\\present.xml");
+    EXPECT_EQ(Chosen(ChooseImportFile, {Cancel()}), std::nullopt);
 }
 
-}  // namespace
+// What the program asks of the dialogs, seen in the dialogs themselves.
+TEST(FileDialogs, OpenWantsAnExistingFileAndSaveAsksBeforeReplacingOne) {
+    test_support::ScratchFolder folder;
+    const std::wstring base = folder.wide();
+    WriteBytes(folder.path() / "present.xml", "<dns1>x</dns1>");
 
-namespace {
+    EXPECT_EQ(Chosen(ChooseImportFile, {Enter(base + L"\\missing.xml"), Answer(IDOK), Cancel()}), std::nullopt);
+    EXPECT_EQ(run.boxesAnswered, 1) << "opening a missing file was not refused";
 
-// The refusal must agree with the reader: a record element counts exactly
-// when the reader places it in a slot.
-TEST(ImportRefusal, AgreesWithTheReaderOnEveryIndexForm) {
-    const std::string indexes[] = {"",
-                                   " 7",
-                                   "07",
-                                   "7b",
-                                   "-0",
-                                   "+19",
-                                   "19",
-                                   "20",
-                                   "-1",
-                                   "+-1",
-                                   "4294967296",
-                                   "\t3",
-                                   "\v3",
-                                   "abc",
-                                   "0x5",
-                                   "1e1",
-                                   "- 1",
-                                   "00000000000000000000019",
-                                   "99999999999999999999"};
-    for (const std::string& index : indexes) {
-        SCOPED_TRACE("index=\"" + index + "\"");
-        const std::string document = "<record index=\"" + index + "\"><name>probe</name></record>";
-        const ServerConfig read = ParseConfigXml(document);
-        bool placed = false;
-        for (const DnsRecord& record : read.records) {
-            placed = placed || record.name == "probe";
-        }
-        EXPECT_EQ(HasConfigElements(document), placed);
+    EXPECT_EQ(Chosen(ChooseExportFile, {Enter(base + L"\\no folder\\x.xml"), Answer(IDOK), Cancel()}), std::nullopt);
+    EXPECT_EQ(run.boxesAnswered, 1) << "saving into a missing folder was not refused";
+
+    EXPECT_EQ(Chosen(ChooseExportFile,
+                     {Enter(base + L"\\present.xml"), Answer(IDNO), Enter(base + L"\\present.xml"), Answer(IDYES)}),
+              base + L"\\present.xml");
+    EXPECT_EQ(run.boxesAnswered, 2) << "replacing a file was not asked";
+}
+
+TEST_F(ImportExport, FlowsAskForXmlFilesInDialogsOwnedByTheEditor) {
+    HWND editor = OpenRecordsEditor(Owner());
+    FileDialogs() = FileChoosers{};  // the platform's own dialogs
+    const std::filesystem::path folder = data_.base() / "files";
+    std::filesystem::create_directories(folder);
+    WriteBytes(folder / "a.xml", "");
+    WriteBytes(folder / "b.txt", "");
+    for (int command : {kRecordsImportId, kRecordsExportId}) {
+        SCOPED_TRACE(command);
+        listed.clear();
+        RunDialog([&] { Command(editor, command); },
+                  {Enter(test_support::WidePath(folder)), CountFilesThen(PickFileType(1)),
+                   CountFilesThen(PickFileType(0)), CountFilesThen(Cancel())});
+        EXPECT_EQ(run.owner, editor);
+        EXPECT_EQ(run.fileTypes, (std::vector<std::wstring>{L"XML Files (*.xml)", L"All Files (*.*)"}));
+        EXPECT_EQ(run.selectedFileType, 0);
+        EXPECT_EQ(listed, (std::vector<int>{1, 2, 1}));
     }
+    EXPECT_TRUE(Recorded().messages.empty());
+    EXPECT_FALSE(std::filesystem::exists(LogFile()));
 }
 
 }  // namespace

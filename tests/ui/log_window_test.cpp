@@ -32,7 +32,7 @@ void ExpectLayoutFollowsClient(HWND window) {
 }
 
 TEST_F(LogWindow, BuildsTheViewAndButtonsAndFollowsResizing) {
-    HWND window = OpenToolWindow(kLogWindow);
+    HWND window = OpenLogWindow(Owner());
     ASSERT_NE(window, nullptr);
     const std::vector<HWND> children = ChildrenOf(window);
     ASSERT_EQ(children.size(), 4u);
@@ -40,10 +40,10 @@ TEST_F(LogWindow, BuildsTheViewAndButtonsAndFollowsResizing) {
     EXPECT_EQ(GetDlgCtrlID(children[1]), kLogRefreshId);
     EXPECT_EQ(GetDlgCtrlID(children[2]), kLogClearId);
     EXPECT_EQ(GetDlgCtrlID(children[3]), kLogCloseId);
-    EXPECT_EQ(TextOf(children[1]), L"Refresh");
-    EXPECT_EQ(TextOf(children[2]), L"Clear log");
-    EXPECT_EQ(TextOf(children[3]), L"Close");
-    EXPECT_EQ(ClassOf(children[0]), L"Edit");
+    EXPECT_EQ(WindowText(children[1]), L"Refresh");
+    EXPECT_EQ(WindowText(children[2]), L"Clear log");
+    EXPECT_EQ(WindowText(children[3]), L"Close");
+    EXPECT_EQ(ClassName(children[0]), L"Edit");
     const LONG style = GetWindowLongW(children[0], GWL_STYLE);
     const LONG wanted = WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
     EXPECT_EQ(style & wanted, wanted);
@@ -76,47 +76,46 @@ TEST_F(LogWindow, ShowsPlaceholderForMissingEmptyOrNulLeadingLog) {
         } else {
             ASSERT_FALSE(std::filesystem::exists(LogFile()));
         }
-        HWND window = OpenToolWindow(kLogWindow);
-        EXPECT_EQ(TextOf(LogView(window)), L"(no log yet)");
+        HWND window = OpenLogWindow(Owner());
+        EXPECT_EQ(WindowText(LogView(window)), L"(no log yet)");
         Command(window, kLogCloseId);
         EXPECT_FALSE(IsWindow(window));
-        EXPECT_EQ(Ui().toolWindows[kLogWindow], nullptr);
     }
 }
 
 TEST_F(LogWindow, ShowsTheFileAsUtf16UpToTheFirstNul) {
     WriteBytes(LogFile(), std::string("2026-01-02 03:04:05 caf\xC3\xA9 \xFF\r\nsecond\0hidden", 45));
-    HWND window = OpenToolWindow(kLogWindow);
-    EXPECT_EQ(TextOf(LogView(window)), L"2026-01-02 03:04:05 caf\u00e9 \ufffd\r\nsecond");
+    HWND window = OpenLogWindow(Owner());
+    EXPECT_EQ(WindowText(LogView(window)), L"2026-01-02 03:04:05 caf\u00e9 \ufffd\r\nsecond");
     EXPECT_EQ(ReadLogText(test_support::WidePath(LogFile())), L"2026-01-02 03:04:05 caf\u00e9 \ufffd\r\nsecond");
     EXPECT_EQ(ReadLogText(test_support::WidePath(data_.folder() / "missing.log")), L"");
 }
 
 TEST_F(LogWindow, RefreshShowsLinesAddedSinceOpening) {
     AppendLogLine("first");
-    HWND window = OpenToolWindow(kLogWindow);
-    const std::wstring shown = TextOf(LogView(window));
+    HWND window = OpenLogWindow(Owner());
+    const std::wstring shown = WindowText(LogView(window));
     AppendLogLine("second");
-    EXPECT_EQ(TextOf(LogView(window)), shown) << "the view must not update by itself";
-    EXPECT_EQ(OpenToolWindow(kLogWindow), window);
-    EXPECT_EQ(TextOf(LogView(window)), shown) << "bringing it to the front must not reload";
+    EXPECT_EQ(WindowText(LogView(window)), shown) << "the view must not update by itself";
+    EXPECT_EQ(OpenLogWindow(Owner()), window);
+    EXPECT_EQ(WindowText(LogView(window)), shown) << "bringing it to the front must not reload";
     Command(window, kLogRefreshId);
-    EXPECT_EQ(TextOf(LogView(window)), Utf8ToUtf16(ReadBytes(LogFile())));
-    EXPECT_NE(TextOf(LogView(window)).find(L"second\r\n"), std::wstring::npos);
+    EXPECT_EQ(WindowText(LogView(window)), Utf8ToUtf16(ReadBytes(LogFile())));
+    EXPECT_NE(WindowText(LogView(window)).find(L"second\r\n"), std::wstring::npos);
 }
 
 TEST_F(LogWindow, ClearDeletesReloadsThenLogsTheClearing) {
     AppendLogLine("old one");
     AppendLogLine("old two");
-    HWND window = OpenToolWindow(kLogWindow);
-    ASSERT_NE(TextOf(LogView(window)).find(L"old two"), std::wstring::npos);
+    HWND window = OpenLogWindow(Owner());
+    ASSERT_NE(WindowText(LogView(window)).find(L"old two"), std::wstring::npos);
 
     Command(window, kLogClearId);
-    EXPECT_EQ(TextOf(LogView(window)), L"(no log yet)");
+    EXPECT_EQ(WindowText(LogView(window)), L"(no log yet)");
     EXPECT_EQ(Log(), std::vector<std::string>{"Log cleared"});
 
     Command(window, kLogRefreshId);
-    const std::wstring shown = TextOf(LogView(window));
+    const std::wstring shown = WindowText(LogView(window));
     EXPECT_EQ(shown, Utf8ToUtf16(ReadBytes(LogFile())));
     ASSERT_EQ(shown.size(), 19u + 1u + 11u + 2u);
     EXPECT_EQ(shown.substr(19), L" Log cleared\r\n");
@@ -130,9 +129,9 @@ TEST_F(LogWindow, ClearOnAFileThatCannotBeDeletedKeepsItsLines) {
     HANDLE holder =
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    HWND window = OpenToolWindow(kLogWindow);
+    HWND window = OpenLogWindow(Owner());
     Command(window, kLogClearId);
-    EXPECT_NE(TextOf(LogView(window)).find(L"kept"), std::wstring::npos);
+    EXPECT_NE(WindowText(LogView(window)).find(L"kept"), std::wstring::npos);
     CloseHandle(holder);
     EXPECT_EQ(Log(), (std::vector<std::string>{"kept", "Log cleared"}));
 }
@@ -190,8 +189,8 @@ TEST_F(LogWindow, LargeLogShowsItsNewestMebibyteAfterALineSayingWhatIsLeftOut) {
     const std::wstring header =
         L"(showing the last 1,024 KB of 40,960 KB; the whole log is " + LogFilePath() + L")\r\n";
 
-    HWND window = OpenToolWindow(kLogWindow);
-    std::wstring shown = TextOf(LogView(window));
+    HWND window = OpenLogWindow(Owner());
+    std::wstring shown = WindowText(LogView(window));
     ASSERT_EQ(shown.rfind(header, 0), 0u) << Utf16ToUtf8(shown.substr(0, 200));
     // The range starts inside a line, which is left out whole.
     const std::string newest = NewestLines(log);
@@ -208,7 +207,7 @@ TEST_F(LogWindow, LargeLogShowsItsNewestMebibyteAfterALineSayingWhatIsLeftOut) {
     log += grown;
     WriteBytes(LogFile(), log);
     Command(window, kLogRefreshId);
-    shown = TextOf(LogView(window));
+    shown = WindowText(LogView(window));
     const std::wstring grownHeader =
         L"(showing the last 1,024 KB of 41,984 KB; the whole log is " + LogFilePath() + L")\r\n";
     ASSERT_EQ(shown.rfind(grownHeader, 0), 0u) << Utf16ToUtf8(shown.substr(0, 200));
@@ -218,14 +217,14 @@ TEST_F(LogWindow, LargeLogShowsItsNewestMebibyteAfterALineSayingWhatIsLeftOut) {
 TEST_F(LogWindow, LogOfUpToOneMebibyteIsShownWhole) {
     const std::string log = BusyLogOfExactly(1024 * 1024);
     WriteBytes(LogFile(), log);
-    HWND window = OpenToolWindow(kLogWindow);
-    EXPECT_TRUE(TextOf(LogView(window)) == Utf8ToUtf16(log));
-    EXPECT_EQ(TextOf(LogView(window)).rfind(L"2026-01-01 00:00:00 Settings saved (records)\r\n", 0), 0u);
+    HWND window = OpenLogWindow(Owner());
+    EXPECT_TRUE(WindowText(LogView(window)) == Utf8ToUtf16(log));
+    EXPECT_EQ(WindowText(LogView(window)).rfind(L"2026-01-01 00:00:00 Settings saved (records)\r\n", 0), 0u);
 
     // One line more and the oldest lines make way.
     AppendLogLine("one more");
     Command(window, kLogRefreshId);
-    EXPECT_EQ(TextOf(LogView(window)).rfind(L"(showing the last 1,024 KB of 1,024 KB; the whole log is ", 0), 0u);
+    EXPECT_EQ(WindowText(LogView(window)).rfind(L"(showing the last 1,024 KB of 1,024 KB; the whole log is ", 0), 0u);
 }
 
 }  // namespace

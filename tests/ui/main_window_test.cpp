@@ -16,8 +16,9 @@
 #include "log/event_log.h"
 #include "log/text_convert.h"
 #include "test_support.h"
+#include "ui/forwarding_window.h"
+#include "ui/records_editor.h"
 #include "ui/status_report.h"
-#include "ui/tool_windows.h"
 #include "ui/ui_shared.h"
 #include "ui_test_support.h"
 
@@ -185,10 +186,12 @@ TEST_F(MainWindowTest, ControlsHaveTheirIdsTextsStylesAndTheSharedFont) {
         bool visible;
     };
     const Expected expected[] = {
-        {1001, L"Button", L"Stop server", true},  // the server started while the window was created
-        {1002, L"Button", L"DNS Settings", true}, {1003, L"Button", L"Forwarding", true},
-        {1004, L"Button", L"Log", true},          {1005, L"Button", L"Status", true},
-        {1101, L"Edit", nullptr, false},
+        {kStartStopButtonId, L"Button", L"Stop server", true},  // the server started while the window was created
+        {kRecordsEditorButtonId, L"Button", L"DNS Settings", true},
+        {kForwardingButtonId, L"Button", L"Forwarding", true},
+        {kLogButtonId, L"Button", L"Log", true},
+        {kStatusButtonId, L"Button", L"Status", true},
+        {kStatusPanelId, L"Edit", nullptr, false},
     };
     for (const Expected& e : expected) {
         SCOPED_TRACE(e.id);
@@ -201,11 +204,11 @@ TEST_F(MainWindowTest, ControlsHaveTheirIdsTextsStylesAndTheSharedFont) {
         EXPECT_EQ(IsWindowVisible(control) != FALSE, e.visible);
         EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), Ui().sharedFont);
     }
-    const LONG panelStyle = GetWindowLongW(Control(1101), GWL_STYLE);
+    const LONG panelStyle = GetWindowLongW(Control(kStatusPanelId), GWL_STYLE);
     const LONG panelBits = WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
     EXPECT_EQ(panelStyle & panelBits, panelBits);
-    EXPECT_NE(GetWindowLongW(Control(1101), GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
-    for (int id = 1001; id <= 1005; ++id) {
+    EXPECT_NE(GetWindowLongW(Control(kStatusPanelId), GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
+    for (int id : {kStartStopButtonId, kRecordsEditorButtonId, kForwardingButtonId, kLogButtonId, kStatusButtonId}) {
         // Plain push buttons: no default-button or other type bits.
         EXPECT_EQ(GetWindowLongW(Control(id), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON) << id;
     }
@@ -245,12 +248,12 @@ TEST_F(MainWindowTest, ButtonsFollowTheClientWidth) {
         SCOPED_TRACE(c.clientWidth);
         SetClientWidth(c.clientWidth);
         ASSERT_EQ(ClientWidth(), c.clientWidth);
-        EXPECT_EQ(ControlBox(1001), c.startStop);
-        EXPECT_EQ(ControlBox(1002), c.settings);
-        EXPECT_EQ(ControlBox(1003), c.forwarding);
-        EXPECT_EQ(ControlBox(1004), c.log);
-        EXPECT_EQ(ControlBox(1005), c.status);
-        EXPECT_EQ(ControlBox(1101), (Box{14, 50, c.clientWidth - 28, std::max(ClientHeight() - 60, 60)}));
+        EXPECT_EQ(ControlBox(kStartStopButtonId), c.startStop);
+        EXPECT_EQ(ControlBox(kRecordsEditorButtonId), c.settings);
+        EXPECT_EQ(ControlBox(kForwardingButtonId), c.forwarding);
+        EXPECT_EQ(ControlBox(kLogButtonId), c.log);
+        EXPECT_EQ(ControlBox(kStatusButtonId), c.status);
+        EXPECT_EQ(ControlBox(kStatusPanelId), (Box{14, 50, c.clientWidth - 28, std::max(ClientHeight() - 60, 60)}));
     }
 }
 
@@ -265,12 +268,12 @@ TEST_F(MainWindowTest, LampShowsTheRunStateOnWhite) {
     EXPECT_EQ(PixelAfterRepaint(5, 5), RGB(255, 255, 255));
     EXPECT_EQ(PixelAfterRepaint(36, 44), RGB(255, 255, 255));
 
-    Press(1001);
+    Press(kStartStopButtonId);
     ASSERT_FALSE(GetServerState().running.load());
     EXPECT_EQ(PixelAfterRepaint(23, 23), RGB(200, 0, 0));
     EXPECT_EQ(PixelAfterRepaint(23, 14), RGB(60, 60, 60));
 
-    Press(1001);
+    Press(kStartStopButtonId);
     ASSERT_TRUE(GetServerState().running.load());
     EXPECT_EQ(PixelAfterRepaint(23, 23), RGB(0, 180, 0));
 }
@@ -278,22 +281,22 @@ TEST_F(MainWindowTest, LampShowsTheRunStateOnWhite) {
 TEST_F(MainWindowTest, StartStopButtonFollowsTheServer) {
     OpenMainWindow();
     EXPECT_TRUE(GetServerState().running.load());
-    EXPECT_EQ(WindowText(Control(1001)), L"Stop server");
+    EXPECT_EQ(WindowText(Control(kStartStopButtonId)), L"Stop server");
     EXPECT_TRUE(WaitUntil([&] { return LogHas("DNS server started on UDP/53"); }));
 
-    Press(1001);
+    Press(kStartStopButtonId);
     EXPECT_FALSE(GetServerState().running.load());
     EXPECT_FALSE(GetServerState().worker.joinable());
-    EXPECT_EQ(WindowText(Control(1001)), L"Start server");
+    EXPECT_EQ(WindowText(Control(kStartStopButtonId)), L"Start server");
     EXPECT_TRUE(LogHas("DNS server stopped"));
     // The status report was rebuilt by the stop, even with the panel hidden.
-    EXPECT_EQ(WindowText(Control(1101)), Utf8ToUtf16(BuildStatusReport()));
-    EXPECT_NE(WindowText(Control(1101)).find(L"STOPPED"), std::wstring::npos);
+    EXPECT_EQ(WindowText(Control(kStatusPanelId)), Utf8ToUtf16(BuildStatusReport()));
+    EXPECT_NE(WindowText(Control(kStatusPanelId)).find(L"STOPPED"), std::wstring::npos);
 
-    Press(1001);
+    Press(kStartStopButtonId);
     EXPECT_TRUE(GetServerState().running.load());
-    EXPECT_EQ(WindowText(Control(1001)), L"Stop server");
-    EXPECT_NE(WindowText(Control(1101)).find(L"RUNNING"), std::wstring::npos);
+    EXPECT_EQ(WindowText(Control(kStartStopButtonId)), L"Stop server");
+    EXPECT_NE(WindowText(Control(kStatusPanelId)).find(L"RUNNING"), std::wstring::npos);
 }
 
 TEST_F(MainWindowTest, FailedBindIsShownAtOnceWithoutUserInput) {
@@ -305,15 +308,15 @@ TEST_F(MainWindowTest, FailedBindIsShownAtOnceWithoutUserInput) {
     OpenMainWindow();
     // The worker gives up after the window was drawn as running; only its
     // message tells the window, which is all that the pumping delivers here.
-    ASSERT_TRUE(WaitUntil([&] { return WindowText(Control(1001)) == L"Start server"; }))
-        << "the caption still reads " << Utf16ToUtf8(WindowText(Control(1001)));
+    ASSERT_TRUE(WaitUntil([&] { return WindowText(Control(kStartStopButtonId)) == L"Start server"; }))
+        << "the caption still reads " << Utf16ToUtf8(WindowText(Control(kStartStopButtonId)));
     PumpMessages();
     EXPECT_FALSE(GetServerState().running.load());
     EXPECT_EQ(GetServerState().lastSocketError.load(), WSAEADDRINUSE);
     // The lamp as last painted, without forcing a repaint here.
     EXPECT_EQ(PixelAsPainted(23, 23), RGB(200, 0, 0));
     // The hidden panel holds a report rebuilt after the failure.
-    const std::wstring report = WindowText(Control(1101));
+    const std::wstring report = WindowText(Control(kStatusPanelId));
     EXPECT_EQ(report.rfind(L"Server:           STOPPED\r\nLast socket error: 10048 (bind UDP/53 often needs admin)\r\n"
                            L"Port:              53 UDP\r\n",
                            0),
@@ -323,9 +326,9 @@ TEST_F(MainWindowTest, FailedBindIsShownAtOnceWithoutUserInput) {
 
     // With the port free again the button starts the server.
     holder.Release();
-    Press(1001);
+    Press(kStartStopButtonId);
     EXPECT_TRUE(GetServerState().running.load());
-    EXPECT_EQ(WindowText(Control(1001)), L"Stop server");
+    EXPECT_EQ(WindowText(Control(kStartStopButtonId)), L"Stop server");
     EXPECT_TRUE(WaitUntil([&] { return LogHas("DNS server started on UDP/53"); }));
     EXPECT_EQ(GetServerState().lastSocketError.load(), 0);
     EXPECT_EQ(PixelAsPainted(23, 23), RGB(0, 180, 0));
@@ -347,27 +350,27 @@ TEST_F(MainWindowTest, StatusButtonFoldsThePanelOutAndInWithFreshFigures) {
     const uint64_t requests = state.stats.requests.load();
 
     state.stats.requests = 5000000000ULL;
-    Press(1005);
+    Press(kStatusButtonId);
     EXPECT_TRUE(Ui().statusPanelShown);
     SIZE size = WindowSize();
     EXPECT_EQ(size.cx, 696);
     EXPECT_EQ(size.cy, 360);
-    EXPECT_TRUE(IsWindowVisible(Control(1101)));
-    EXPECT_EQ(ControlBox(1101), (Box{14, 50, ClientWidth() - 28, ClientHeight() - 60}));
-    EXPECT_EQ(WindowText(Control(1101)), Utf8ToUtf16(BuildStatusReport()));
-    EXPECT_NE(WindowText(Control(1101)).find(L"Requests:       5000000000\r\n"), std::wstring::npos);
+    EXPECT_TRUE(IsWindowVisible(Control(kStatusPanelId)));
+    EXPECT_EQ(ControlBox(kStatusPanelId), (Box{14, 50, ClientWidth() - 28, ClientHeight() - 60}));
+    EXPECT_EQ(WindowText(Control(kStatusPanelId)), Utf8ToUtf16(BuildStatusReport()));
+    EXPECT_NE(WindowText(Control(kStatusPanelId)).find(L"Requests:       5000000000\r\n"), std::wstring::npos);
 
     state.stats.requests = 5000000001ULL;
-    Press(1005);
+    Press(kStatusButtonId);
     EXPECT_FALSE(Ui().statusPanelShown);
     size = WindowSize();
     EXPECT_EQ(size.cx, 696);
     EXPECT_EQ(size.cy, 90);
-    EXPECT_FALSE(IsWindowVisible(Control(1101)));
+    EXPECT_FALSE(IsWindowVisible(Control(kStatusPanelId)));
     // Rebuilt at the second press as well.
-    EXPECT_NE(WindowText(Control(1101)).find(L"Requests:       5000000001\r\n"), std::wstring::npos);
+    EXPECT_NE(WindowText(Control(kStatusPanelId)).find(L"Requests:       5000000001\r\n"), std::wstring::npos);
     // The folded panel keeps its minimum height.
-    EXPECT_EQ(ControlBox(1101).height, 60);
+    EXPECT_EQ(ControlBox(kStatusPanelId).height, 60);
 
     state.stats.requests = requests;
 }
@@ -395,16 +398,15 @@ TEST_F(MainWindowTest, EachToolWindowOpensAtMostOnce) {
     OpenMainWindow();
     struct Tool {
         int buttonId;
-        ToolWindowKind kind;
         const wchar_t* className;
         const wchar_t* title;
         int width, height;
         bool resizable;
     };
     const Tool tools[] = {
-        {1002, kRecordsEditorWindow, L"DNS_Settings_Wnd", L"DNS Settings", 660, 730, false},
-        {1003, kForwardingWindow, L"DNS_Forward_Wnd", L"Forwarding", 540, 260, false},
-        {1004, kLogWindow, L"DNS_Log_Wnd", L"DNS Log", 720, 520, true},
+        {kRecordsEditorButtonId, L"DNS_Settings_Wnd", L"DNS Settings", 660, 730, false},
+        {kForwardingButtonId, L"DNS_Forward_Wnd", L"Forwarding", 540, 260, false},
+        {kLogButtonId, L"DNS_Log_Wnd", L"DNS Log", 720, 520, true},
     };
     for (const Tool& tool : tools) {
         SCOPED_TRACE(testing::Message() << tool.buttonId);
@@ -412,7 +414,6 @@ TEST_F(MainWindowTest, EachToolWindowOpensAtMostOnce) {
         std::vector<HWND> open = ThreadWindowsOfClass(tool.className);
         ASSERT_EQ(open.size(), 1u);
         const HWND first = open[0];
-        EXPECT_EQ(Ui().toolWindows[tool.kind], first);
         EXPECT_EQ(WindowText(first), tool.title);
         EXPECT_TRUE(IsWindowVisible(first));
         EXPECT_EQ(GetWindow(first, GW_OWNER), window_);
@@ -437,11 +438,10 @@ TEST_F(MainWindowTest, EachToolWindowOpensAtMostOnce) {
         // Once closed, the next press makes a new one.
         DestroyWindow(first);
         PumpMessages();
-        EXPECT_EQ(Ui().toolWindows[tool.kind], nullptr);
         Press(tool.buttonId);
         open = ThreadWindowsOfClass(tool.className);
         ASSERT_EQ(open.size(), 1u);
-        EXPECT_EQ(Ui().toolWindows[tool.kind], open[0]);
+        EXPECT_TRUE(IsWindowVisible(open[0]));
     }
     // All three at once, one of each.
     for (const Tool& tool : tools) {
@@ -455,9 +455,10 @@ TEST_F(MainWindowTest, LongTextTypedIntoTheToolWindowsIsKeptWhole) {
     const std::wstring name = L"fileserver.branch-office.region.example.org";  // 44 characters
     const std::wstring mailHost = L"mailhost.branch-office.example.org";       // 34 characters
     const std::wstring ttl = L"4294967295";
-    Press(1002);
-    const HWND editor = Ui().toolWindows[kRecordsEditorWindow];
-    ASSERT_NE(editor, nullptr);
+    Press(kRecordsEditorButtonId);
+    const std::vector<HWND> editors = ThreadWindowsOfClass(L"DNS_Settings_Wnd");
+    ASSERT_EQ(editors.size(), 1u);
+    const HWND editor = editors[0];
     const RecordRowControls& row = RecordRows()[19];
     SendMessageW(row.enabled, BM_SETCHECK, BST_CHECKED, 0);
     SendMessageW(row.type, CB_SETCURSEL, 1, 0);
@@ -472,7 +473,7 @@ TEST_F(MainWindowTest, LongTextTypedIntoTheToolWindowsIsKeptWhole) {
     EXPECT_EQ(WindowText(row.ttl), ttl);
     SendMessageW(editor, WM_COMMAND, MAKEWPARAM(kRecordsSaveId, BN_CLICKED), 0);
     PumpMessages();
-    EXPECT_EQ(Ui().toolWindows[kRecordsEditorWindow], nullptr);
+    EXPECT_FALSE(IsWindow(editor));
 
     // The forwarders hold IPv4 addresses, yet a box takes whatever is typed;
     // the first one gets more than the 254 characters that are kept.
@@ -484,9 +485,10 @@ TEST_F(MainWindowTest, LongTextTypedIntoTheToolWindowsIsKeptWhole) {
     }
     const std::wstring typed[3] = {longest, L"192.0.2.53 (the branch office's own resolver)",
                                    L"203.0.113.1, 203.0.113.2, 203.0.113.3, 203.0.113.4"};
-    Press(1003);
-    const HWND forwarding = Ui().toolWindows[kForwardingWindow];
-    ASSERT_NE(forwarding, nullptr);
+    Press(kForwardingButtonId);
+    const std::vector<HWND> forwardingWindows = ThreadWindowsOfClass(L"DNS_Forward_Wnd");
+    ASSERT_EQ(forwardingWindows.size(), 1u);
+    const HWND forwarding = forwardingWindows[0];
     for (size_t i = 0; i < 3; ++i) {
         SetWindowTextW(ForwarderEdits()[i], L"");
         ui_test::TypeAtEnd(ForwarderEdits()[i], typed[i]);
@@ -494,7 +496,7 @@ TEST_F(MainWindowTest, LongTextTypedIntoTheToolWindowsIsKeptWhole) {
     }
     SendMessageW(forwarding, WM_COMMAND, MAKEWPARAM(kForwardingSaveId, BN_CLICKED), 0);
     PumpMessages();
-    EXPECT_EQ(Ui().toolWindows[kForwardingWindow], nullptr);
+    EXPECT_FALSE(IsWindow(forwarding));
 
     ServerConfig saved;
     {
@@ -515,9 +517,10 @@ TEST_F(MainWindowTest, LongTextTypedIntoTheToolWindowsIsKeptWhole) {
 
 TEST_F(MainWindowTest, DestroyingTheWindowStopsTheServerAndTearsDown) {
     OpenMainWindow();
-    Press(1002);
-    Press(1004);
-    ASSERT_NE(Ui().toolWindows[kRecordsEditorWindow], nullptr);
+    Press(kRecordsEditorButtonId);
+    Press(kLogButtonId);
+    ASSERT_EQ(ThreadWindowsOfClass(L"DNS_Settings_Wnd").size(), 1u);
+    ASSERT_EQ(ThreadWindowsOfClass(L"DNS_Log_Wnd").size(), 1u);
     ASSERT_TRUE(GetServerState().running.load());
 
     DestroyWindow(window_);
@@ -529,9 +532,14 @@ TEST_F(MainWindowTest, DestroyingTheWindowStopsTheServerAndTearsDown) {
     // The owned tool windows went with it.
     EXPECT_TRUE(ThreadWindowsOfClass(L"DNS_Settings_Wnd").empty());
     EXPECT_TRUE(ThreadWindowsOfClass(L"DNS_Log_Wnd").empty());
-    EXPECT_EQ(Ui().toolWindows[kRecordsEditorWindow], nullptr);
-    EXPECT_EQ(Ui().toolWindows[kLogWindow], nullptr);
     EXPECT_EQ(DrainQuit(), 0);
+
+    // They gave up their slots as they went: the next main window opens new ones.
+    OpenMainWindow();
+    Press(kRecordsEditorButtonId);
+    Press(kLogButtonId);
+    EXPECT_EQ(ThreadWindowsOfClass(L"DNS_Settings_Wnd").size(), 1u);
+    EXPECT_EQ(ThreadWindowsOfClass(L"DNS_Log_Wnd").size(), 1u);
 }
 
 TEST_F(MainWindowTest, ControlsAreColouredBlackOnWhite) {
@@ -541,8 +549,8 @@ TEST_F(MainWindowTest, ControlsAreColouredBlackOnWhite) {
     SetBkColor(dc, RGB(4, 5, 6));
     for (UINT message : {WM_CTLCOLORSTATIC, WM_CTLCOLOREDIT}) {
         SCOPED_TRACE(message);
-        const LRESULT brush =
-            SendMessageW(window_, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(Control(1101)));
+        const LRESULT brush = SendMessageW(window_, message, reinterpret_cast<WPARAM>(dc),
+                                           reinterpret_cast<LPARAM>(Control(kStatusPanelId)));
         EXPECT_EQ(reinterpret_cast<HBRUSH>(brush), Ui().whiteBrush);
         EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 0));
         EXPECT_EQ(GetBkColor(dc), RGB(255, 255, 255));

@@ -23,7 +23,7 @@ void SetRow(size_t row,
 }
 
 TEST_F(RecordsEditor, BuildsHeadersRowsAndButtonsAtTheirPlaces) {
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND editor = OpenRecordsEditor(Owner());
     ASSERT_NE(editor, nullptr);
     const std::vector<HWND> children = ChildrenOf(editor);
     // 5 headers, 20 rows of 5 controls, 4 buttons, in creation order.
@@ -40,8 +40,8 @@ TEST_F(RecordsEditor, BuildsHeadersRowsAndButtonsAtTheirPlaces) {
                                 {L"TTL (s)", 540, 10, 70, 20}};
     for (size_t i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(ClassOf(children[i]), L"Static");
-        EXPECT_EQ(TextOf(children[i]), headers[i].text);
+        EXPECT_EQ(ClassName(children[i]), L"Static");
+        EXPECT_EQ(WindowText(children[i]), headers[i].text);
         const RECT at = PlaceOf(children[i]);
         EXPECT_EQ(at.left, headers[i].x);
         EXPECT_EQ(at.top, headers[i].y);
@@ -85,7 +85,7 @@ TEST_F(RecordsEditor, BuildsHeadersRowsAndButtonsAtTheirPlaces) {
         } edits[] = {{controls.name, 130, 220}, {controls.value, 360, 170}, {controls.ttl, 540, 70}};
         for (const auto& edit : edits) {
             const RECT at = PlaceOf(edit.control);
-            EXPECT_EQ(ClassOf(edit.control), L"Edit");
+            EXPECT_EQ(ClassName(edit.control), L"Edit");
             EXPECT_EQ(at.left, edit.x);
             EXPECT_EQ(at.top, y);
             EXPECT_EQ(at.right - at.left, edit.width);
@@ -93,18 +93,18 @@ TEST_F(RecordsEditor, BuildsHeadersRowsAndButtonsAtTheirPlaces) {
             EXPECT_NE(GetWindowLongW(edit.control, GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
             EXPECT_NE(GetWindowLongW(edit.control, GWL_STYLE) & ES_AUTOHSCROLL, 0);
         }
-        EXPECT_EQ(TextOf(controls.ttl), L"60");
+        EXPECT_EQ(WindowText(controls.ttl), L"60");
     }
 
     const Expected buttons[] = {{L"Import", 90, 606, 120, 34},
                                 {L"Export", 220, 606, 120, 34},
                                 {L"Save", 350, 606, 120, 34},
                                 {L"Cancel", 480, 606, 120, 34}};
-    const int ids[] = {2003, 2004, 2001, 2002};
+    const int ids[] = {kRecordsImportId, kRecordsExportId, kRecordsSaveId, kRecordsCancelId};
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         HWND button = children[105 + i];
-        EXPECT_EQ(TextOf(button), buttons[i].text);
+        EXPECT_EQ(WindowText(button), buttons[i].text);
         EXPECT_EQ(GetDlgCtrlID(button), ids[i]);
         const RECT at = PlaceOf(button);
         EXPECT_EQ(at.left, buttons[i].x);
@@ -128,26 +128,26 @@ TEST_F(RecordsEditor, RowsShowTheLiveSlots) {
     ServerConfig config = SampleConfig();
     config.records[3] = {7, "odd.type", "x", 9, false};  // any code but 1 shows as MX
     SetLiveConfig(config);
-    OpenToolWindow(kRecordsEditorWindow);
+    OpenRecordsEditor(Owner());
     const auto& rows = RecordRows();
     EXPECT_EQ(SendMessageW(rows[0].enabled, BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(SendMessageW(rows[0].type, CB_GETCURSEL, 0, 0), 0);
-    EXPECT_EQ(TextOf(rows[0].name), L"nas.home.test");
-    EXPECT_EQ(TextOf(rows[0].value), L"192.0.2.10");
-    EXPECT_EQ(TextOf(rows[0].ttl), L"300");
+    EXPECT_EQ(WindowText(rows[0].name), L"nas.home.test");
+    EXPECT_EQ(WindowText(rows[0].value), L"192.0.2.10");
+    EXPECT_EQ(WindowText(rows[0].ttl), L"300");
     EXPECT_EQ(SendMessageW(rows[1].type, CB_GETCURSEL, 0, 0), 1);
     EXPECT_EQ(SendMessageW(rows[3].type, CB_GETCURSEL, 0, 0), 1);
     EXPECT_EQ(SendMessageW(rows[7].enabled, BM_GETCHECK, 0, 0), BST_UNCHECKED);
-    EXPECT_EQ(TextOf(rows[7].name), L"caf\u00e9.test");
-    EXPECT_EQ(TextOf(rows[7].ttl), L"4294967295");
-    EXPECT_EQ(TextOf(rows[19].value), L"");
-    EXPECT_EQ(TextOf(rows[19].ttl), L"1");
-    EXPECT_EQ(TextOf(rows[12].ttl), L"60");
+    EXPECT_EQ(WindowText(rows[7].name), L"caf\u00e9.test");
+    EXPECT_EQ(WindowText(rows[7].ttl), L"4294967295");
+    EXPECT_EQ(WindowText(rows[19].value), L"");
+    EXPECT_EQ(WindowText(rows[19].ttl), L"1");
+    EXPECT_EQ(WindowText(rows[12].ttl), L"60");
 }
 
 TEST_F(RecordsEditor, SaveStoresEveryRowAsTypedButForTtlAndTrailingDots) {
     SetLiveConfig(SampleConfig());
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND editor = OpenRecordsEditor(Owner());
     const struct {
         const wchar_t* text;
         uint32_t ttl;
@@ -176,11 +176,10 @@ TEST_F(RecordsEditor, SaveStoresEveryRowAsTypedButForTtlAndTrailingDots) {
     SetRow(16, false, -1, L"", L"", L"");  // nothing selected reads as A
     SetRow(17, true, 1, L"", L"", L"5");
     SetRow(18, false, 1, L"kept.when.off", L"mail.kept", L"77");
-    ASSERT_EQ(TextOf(RecordRows()[13].name).size(), 600u) << "the edit should hold the whole text";
+    ASSERT_EQ(WindowText(RecordRows()[13].name).size(), 600u) << "the edit should hold the whole text";
 
     Command(editor, kRecordsSaveId);
     EXPECT_FALSE(IsWindow(editor));
-    EXPECT_EQ(Ui().toolWindows[kRecordsEditorWindow], nullptr);
 
     const ServerConfig live = LiveConfig();
     for (size_t row = 0; row < std::size(ttls); ++row) {
@@ -225,12 +224,12 @@ TEST_F(RecordsEditor, SaveStoresEveryRowAsTypedButForTtlAndTrailingDots) {
     EXPECT_TRUE(Recorded().messages.empty());
 
     // A fresh editor shows what was stored.
-    OpenToolWindow(kRecordsEditorWindow);
-    EXPECT_EQ(TextOf(RecordRows()[0].ttl), L"60");
-    EXPECT_EQ(TextOf(RecordRows()[5].ttl), L"4294967295");
-    EXPECT_EQ(TextOf(RecordRows()[10].value), L"192.0.2.10");
+    OpenRecordsEditor(Owner());
+    EXPECT_EQ(WindowText(RecordRows()[0].ttl), L"60");
+    EXPECT_EQ(WindowText(RecordRows()[5].ttl), L"4294967295");
+    EXPECT_EQ(WindowText(RecordRows()[10].value), L"192.0.2.10");
     EXPECT_EQ(SendMessageW(RecordRows()[18].enabled, BM_GETCHECK, 0, 0), BST_UNCHECKED);
-    EXPECT_EQ(TextOf(RecordRows()[18].name), L"kept.when.off");
+    EXPECT_EQ(WindowText(RecordRows()[18].name), L"kept.when.off");
 }
 
 TEST_F(RecordsEditor, SavingUnchangedRowsRewritesTheSameFile) {
@@ -238,7 +237,7 @@ TEST_F(RecordsEditor, SavingUnchangedRowsRewritesTheSameFile) {
     ASSERT_TRUE(SaveConfig());
     const std::string before = ReadBytes(ConfigFile());
     WriteBytes(ConfigFile(), "stale");
-    Command(OpenToolWindow(kRecordsEditorWindow), kRecordsSaveId);
+    Command(OpenRecordsEditor(Owner()), kRecordsSaveId);
     EXPECT_EQ(ReadBytes(ConfigFile()), before);
     EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
     EXPECT_EQ(Log(), std::vector<std::string>{"Settings saved (records)"});
@@ -248,7 +247,8 @@ TEST_F(RecordsEditor, CancelAndTheCloseBoxDiscardEdits) {
     SetLiveConfig(SampleConfig());
     for (int way = 0; way < 2; ++way) {
         SCOPED_TRACE(way);
-        HWND editor = OpenToolWindow(kRecordsEditorWindow);
+        HWND editor = OpenRecordsEditor(Owner());
+        ASSERT_TRUE(IsWindow(editor)) << "the closed editor kept its slot";
         SetRow(0, false, 1, L"changed", L"changed", L"1");
         if (way == 0) {
             Command(editor, kRecordsCancelId);
@@ -256,7 +256,6 @@ TEST_F(RecordsEditor, CancelAndTheCloseBoxDiscardEdits) {
             SendMessageW(editor, WM_CLOSE, 0, 0);
         }
         EXPECT_FALSE(IsWindow(editor));
-        EXPECT_EQ(Ui().toolWindows[kRecordsEditorWindow], nullptr);
     }
     EXPECT_TRUE(SameConfig(LiveConfig(), SampleConfig()));
     EXPECT_FALSE(std::filesystem::exists(ConfigFile()));
@@ -264,32 +263,32 @@ TEST_F(RecordsEditor, CancelAndTheCloseBoxDiscardEdits) {
 }
 
 TEST_F(RecordsEditor, OtherCommandsDoNothing) {
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND editor = OpenRecordsEditor(Owner());
     SetRow(2, true, 1, L"typed", L"", L"");
-    for (int id : {0, 1, 2000, 2005, 3001, 4002}) {
+    for (int id : {0, 1, kRecordsSaveId - 1, kRecordsExportId + 1, int{kForwardingSaveId}, int{kLogCloseId}}) {
         Command(editor, id);
     }
     // Only the low word picks the command.
     SendMessageW(editor, WM_COMMAND, MAKEWPARAM(0, kRecordsCancelId), 0);
     ASSERT_TRUE(IsWindow(editor));
-    EXPECT_EQ(TextOf(RecordRows()[2].name), L"typed");
+    EXPECT_EQ(WindowText(RecordRows()[2].name), L"typed");
     EXPECT_FALSE(std::filesystem::exists(LogFile()));
     EXPECT_TRUE(SameConfig(LiveConfig(), ServerConfig{}));
 }
 
 TEST_F(RecordsEditor, OpeningAgainBringsTheSameEditorWithItsEdits) {
-    HWND first = OpenToolWindow(kRecordsEditorWindow);
+    HWND first = OpenRecordsEditor(Owner());
     SetRow(4, true, 1, L"unsaved.test", L"mx.unsaved", L"123");
     SetLiveConfig(SampleConfig());  // a change elsewhere must not refill the open editor
-    HWND second = OpenToolWindow(kRecordsEditorWindow);
+    HWND second = OpenRecordsEditor(Owner());
     EXPECT_EQ(first, second);
-    EXPECT_EQ(TextOf(RecordRows()[4].name), L"unsaved.test");
-    EXPECT_EQ(TextOf(RecordRows()[0].name), L"");
+    EXPECT_EQ(WindowText(RecordRows()[4].name), L"unsaved.test");
+    EXPECT_EQ(WindowText(RecordRows()[0].name), L"");
     Command(second, kRecordsCancelId);
-    HWND third = OpenToolWindow(kRecordsEditorWindow);
-    EXPECT_EQ(TextOf(RecordRows()[4].name), L"");
-    EXPECT_EQ(TextOf(RecordRows()[0].name), L"nas.home.test");
-    EXPECT_EQ(Ui().toolWindows[kRecordsEditorWindow], third);
+    HWND third = OpenRecordsEditor(Owner());
+    EXPECT_EQ(WindowText(RecordRows()[4].name), L"");
+    EXPECT_EQ(WindowText(RecordRows()[0].name), L"nas.home.test");
+    EXPECT_TRUE(IsWindow(third));
 }
 
 TEST_F(RecordsEditor, UnwritableConfigFileIsReportedAndTheChangeStaysLive) {
@@ -297,7 +296,7 @@ TEST_F(RecordsEditor, UnwritableConfigFileIsReportedAndTheChangeStaysLive) {
     ASSERT_TRUE(SaveConfig());
     const std::string before = ReadBytes(ConfigFile());
     BlockConfigWrites();
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND editor = OpenRecordsEditor(Owner());
     SetRow(0, true, 0, L"new.test", L"192.0.2.99", L"30");
     Command(editor, kRecordsSaveId);
 
@@ -331,7 +330,7 @@ TEST_F(RecordsEditor, TtlTextsAreReadByTheProgramsOwnRules) {
                 {L"\x3000"
                  L"9",
                  9}};
-    HWND editor = OpenToolWindow(kRecordsEditorWindow);
+    HWND editor = OpenRecordsEditor(Owner());
     for (size_t row = 0; row < std::size(ttls); ++row) {
         SetRow(row, true, 0, L"t" + std::to_wstring(row), L"192.0.2.1", ttls[row].text);
     }
@@ -363,7 +362,8 @@ TEST_F(RecordsEditor, SaveWritesAConfigFileHeldOpenOrHidden) {
             ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
         }
         const std::wstring name = held ? L"held.test" : L"hidden.test";
-        HWND editor = OpenToolWindow(kRecordsEditorWindow);
+        HWND editor = OpenRecordsEditor(Owner());
+        ASSERT_TRUE(IsWindow(editor));
         SetRow(0, true, 0, name, L"192.0.2.99", L"30");
         Command(editor, kRecordsSaveId);
         if (holder != INVALID_HANDLE_VALUE) {
@@ -410,7 +410,7 @@ LRESULT CALLBACK WatchLock(HWND control, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 TEST_F(RecordsEditor, FillHoldsTheStateLockForTheWholePass) {
-    OpenToolWindow(kRecordsEditorWindow);
+    OpenRecordsEditor(Owner());
     // The first and the last control that a fill pass updates.
     HWND first = RecordRows()[0].enabled;
     HWND last = RecordRows()[kRecordSlotCount - 1].ttl;

@@ -1,7 +1,12 @@
 #pragma once
 
-#include <gtest/gtest.h>
+// clang-format off
+// Winsock (for ui_test_support.h) must come before the other Windows headers.
+#include <winsock2.h>
 #include <windows.h>
+// clang-format on
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,10 +22,18 @@
 #include "log/event_log.h"
 #include "log/text_convert.h"
 #include "test_support.h"
-#include "ui/tool_windows.h"
+#include "ui/forwarding_window.h"
+#include "ui/import_export.h"
+#include "ui/log_window.h"
+#include "ui/records_editor.h"
 #include "ui/ui_shared.h"
+#include "ui_test_support.h"
 
 namespace tool_test {
+
+using ui_test::ClassName;
+using ui_test::PumpMessages;
+using ui_test::WindowText;
 
 struct ShownMessage {
     HWND owner;
@@ -58,77 +71,8 @@ inline std::optional<std::wstring> PickExportPath(HWND) {
     return Recorded().exportPath;
 }
 
-struct ToolWindowAttributes {
-    const wchar_t* className;
-    const wchar_t* title;
-    DWORD style;
-    int width;
-    int height;
-    WNDPROC procedure;
-};
-
-inline ToolWindowAttributes AttributesOf(ToolWindowKind kind) {
-    switch (kind) {
-        case kRecordsEditorWindow:
-            return {L"DNS_Settings_Wnd", L"DNS Settings", WS_CAPTION | WS_SYSMENU, 660, 730, RecordsEditorProc};
-        case kForwardingWindow:
-            return {L"DNS_Forward_Wnd", L"Forwarding", WS_CAPTION | WS_SYSMENU, 540, 260, ForwardingWindowProc};
-        default:
-            return {L"DNS_Log_Wnd", L"DNS Log", WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, 720, 520, LogWindowProc};
-    }
-}
-
-// Opens a tool window the way the main window's buttons do: an open one is
-// brought to the front, otherwise the class is registered (again) and a new
-// window is created, remembered in its slot and shown.
-inline HWND OpenToolWindow(ToolWindowKind kind) {
-    HWND& slot = Ui().toolWindows[kind];
-    if (slot != nullptr) {
-        SetForegroundWindow(slot);
-        return slot;
-    }
-    const ToolWindowAttributes attributes = AttributesOf(kind);
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = attributes.procedure;
-    windowClass.hInstance = Ui().instance;
-    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = attributes.className;
-    RegisterClassW(&windowClass);
-    HWND window =
-        CreateWindowExW(0, attributes.className, attributes.title, attributes.style, CW_USEDEFAULT, CW_USEDEFAULT,
-                        attributes.width, attributes.height, Ui().mainWindow, nullptr, Ui().instance, nullptr);
-    slot = window;
-    if (window != nullptr) {
-        ShowWindow(window, SW_SHOW);
-    }
-    return window;
-}
-
-inline void PumpMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
-
 inline void Command(HWND window, int id) {
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
-}
-
-inline std::wstring TextOf(HWND control) {
-    const int length = GetWindowTextLengthW(control);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    GetWindowTextW(control, text.data(), length + 1);
-    text.resize(wcslen(text.c_str()));
-    return text;
-}
-
-inline std::wstring ClassOf(HWND control) {
-    wchar_t name[64] = {};
-    GetClassNameW(control, name, 64);
-    return name;
 }
 
 // A control's rectangle in its parent's client coordinates.
@@ -212,12 +156,12 @@ inline ServerConfig SampleConfig() {
 
 // Every test gets its own data folder, a default live configuration, a
 // stand-in main window as owner of the tool windows and recording dialogs.
+// Windows are opened through the program's own Open functions, as the main
+// window's buttons do.
 class ToolWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        static HWND owner = CreateOwner();
-        ASSERT_NE(owner, nullptr);
-        Ui().mainWindow = owner;
+        ASSERT_NE(Owner(), nullptr);
         // A real main window destroyed by an earlier test takes the shared
         // font and brush with it.
         EnsureSharedResources();
@@ -227,24 +171,41 @@ class ToolWindowTest : public ::testing::Test {
         ASSERT_TRUE(std::filesystem::is_directory(data_.folder()));
         SetLiveConfig(ServerConfig{});
         Recorded() = DialogRecord{};
-        savedDialogs_ = ToolDialogs();
-        ToolDialogs().messageBox = RecordMessage;
-        ToolDialogs().chooseImportFile = PickImportPath;
-        ToolDialogs().chooseExportFile = PickExportPath;
+        savedMessageBox_ = ToolMessageBox();
+        savedChoosers_ = FileDialogs();
+        ToolMessageBox() = RecordMessage;
+        FileDialogs().chooseImportFile = PickImportPath;
+        FileDialogs().chooseExportFile = PickExportPath;
     }
 
     void TearDown() override {
-        for (HWND window : Ui().toolWindows) {
-            if (window != nullptr) {
-                DestroyWindow(window);
-            }
+        for (HWND window : OwnedWindows()) {
+            DestroyWindow(window);
         }
         PumpMessages();
-        for (HWND window : Ui().toolWindows) {
-            EXPECT_EQ(window, nullptr) << "a destroyed tool window kept its slot";
-        }
-        ToolDialogs() = savedDialogs_;
+        ToolMessageBox() = savedMessageBox_;
+        FileDialogs() = savedChoosers_;
         Unblock(test_support::WidePath(ConfigFile()), blocker_);
+    }
+
+    static HWND Owner() {
+        static const HWND owner = CreateOwner();
+        return owner;
+    }
+
+    // The top-level windows of this thread that the stand-in owner owns.
+    static std::vector<HWND> OwnedWindows() {
+        std::vector<HWND> owned;
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND window, LPARAM list) -> BOOL {
+                if (GetWindow(window, GW_OWNER) == Owner()) {
+                    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&owned));
+        return owned;
     }
 
     std::filesystem::path ConfigFile() const { return data_.folder() / "config.xml"; }
@@ -304,7 +265,8 @@ class ToolWindowTest : public ::testing::Test {
                                nullptr, Ui().instance, nullptr);
     }
 
-    ToolWindowDialogs savedDialogs_;
+    MessageBoxFunction savedMessageBox_ = nullptr;
+    FileChoosers savedChoosers_;
     HANDLE blocker_ = INVALID_HANDLE_VALUE;
 };
 

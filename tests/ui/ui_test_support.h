@@ -33,9 +33,12 @@ inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 50
     return true;
 }
 
+// The whole text, however long (a log view may hold a mebibyte).
 inline std::wstring WindowText(HWND window) {
-    wchar_t text[4096] = {};
-    GetWindowTextW(window, text, 4096);
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    GetWindowTextW(window, text.data(), length + 1);
+    text.resize(wcslen(text.c_str()));
     return text;
 }
 

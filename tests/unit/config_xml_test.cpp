@@ -305,6 +305,34 @@ TEST(ConfigXmlRead, IndexIsASignedDecimalPrefix) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(SlotFilledBy(c.opener), c.slot) << c.opener;
+        ConfigXmlFindings found;
+        ParseConfigXml(std::string(c.opener) + "</record>", &found);
+        EXPECT_EQ(found.placedRecord, c.slot != -1) << c.opener;
+        EXPECT_FALSE(found.forwarderElement) << c.opener;
+    }
+}
+
+TEST(ConfigXmlRead, ReportsTheForwarderElementsAndPlacedRecordsItFound) {
+    const struct {
+        std::string text;
+        bool forwarderElement;
+        bool placedRecord;
+    } cases[] = {
+        {"", false, false},
+        {"<html><body>a web page</body></html>", false, false},
+        {"<config><forwarding></forwarding><records></records></config>", false, false},
+        {"<dns1 >192.0.2.1</dns1><DNS2>192.0.2.2</DNS2><dns3>unclosed", false, false},
+        {"<dns3></dns3>", true, false},
+        {"<record index=\"20\"></record><dns2>192.0.2.2</dns2>", true, false},
+        {"<records><record index=\"3\"></record></records>", false, true},
+        {BuildConfigXml(ServerConfig{}), true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        ConfigXmlFindings found;
+        ParseConfigXml(c.text, &found);
+        EXPECT_EQ(found.forwarderElement, c.forwarderElement);
+        EXPECT_EQ(found.placedRecord, c.placedRecord);
     }
 }
 
