@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "core/server_state.h"
+#include "dns/forward.h"
 #include "dns_peer.h"
 #include "log/event_log.h"
 #include "test_support.h"
@@ -63,7 +64,7 @@ class DnsServer : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(StartSocketLayer());
-        SetServerPortsForTesting(dns_peer::kListenPort, dns_peer::kUpstreamPort);
+        UseAnyListenPortForTesting();
         SetRefreshServerControlsHook(&CountRefresh);
         SetWorkerFailedHook(&CountFailure);
         testThread = std::this_thread::get_id();
@@ -106,11 +107,14 @@ class DnsServer : public ::testing::Test {
         ASSERT_TRUE(dns_peer::WaitFor(
             [&] { return dns_peer::CountMessages(LogPath(), kStarted) > before || !GetServerState().running.load(); }));
         ASSERT_TRUE(GetServerState().running.load()) << "bind failed: " << GetServerState().lastSocketError.load();
+        port_ = ListeningPort();
+        ASSERT_NE(port_, 0);
     }
 
     // Sends a datagram to the server from a fresh client and waits for one
     // reply; empty when none came.
-    Bytes Ask(const Bytes& query, uint32_t timeoutMs = 3000, uint16_t port = dns_peer::kListenPort) {
+    Bytes Ask(const Bytes& query, uint32_t timeoutMs = 3000) { return AskAt(port_, query, timeoutMs); }
+    Bytes AskAt(uint16_t port, const Bytes& query, uint32_t timeoutMs = 3000) {
         Peer client(Endpoint(127, 0, 0, 1, 0), timeoutMs);
         EXPECT_TRUE(client.bound());
         client.SendTo(query, Endpoint(127, 0, 0, 1, port));
@@ -123,6 +127,7 @@ class DnsServer : public ::testing::Test {
     }
 
     test_support::ScopedDataFolder data_;
+    uint16_t port_ = 0;  // where the server that was started last listens
 };
 
 const Bytes kHostAnswer = {
@@ -168,7 +173,7 @@ TEST_F(DnsServer, DropsEmptyShortOversizedAndResponseDatagrams) {
     const uint64_t localHits = state.stats.localHits.load();
 
     Peer client(Endpoint(127, 0, 0, 1, 0), 300);
-    const UdpEndpoint server = Endpoint(127, 0, 0, 1, dns_peer::kListenPort);
+    const UdpEndpoint server = Endpoint(127, 0, 0, 1, port_);
     Bytes response = dns_peer::MakeQuery(0x1234, {"host", "example"}, 1, 0x81);  // QR set
     ASSERT_TRUE(client.SendTo(Bytes{}, server));                                 // not counted
     ASSERT_TRUE(client.SendTo(Bytes{1, 2, 3, 4, 5}, server));                    // counted, no parse
@@ -209,8 +214,9 @@ TEST_F(DnsServer, QueryNamesCannotForgeOrHideLogLines) {
 // time-out when the only forwarder is silent (it is still asked first).
 TEST_F(DnsServer, LocalNameGetsAnEmptyAnswerForTypesNoForwarderAnswered) {
     ServerState& state = GetServerState();
-    Peer silent(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
+    Peer silent(Endpoint(127, 0, 0, 1, 0));
     ASSERT_TRUE(silent.bound());
+    SetUpstreamPortForTesting(silent.local().port);
     StartAndWaitUntilBound();
     const Bytes aaaa = {
         0x12, 0x34, 0x81, 0x80, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,             // header, no records
@@ -245,16 +251,15 @@ TEST_F(DnsServer, LocalNameGetsAnEmptyAnswerForTypesNoForwarderAnswered) {
 // it exactly once, nothing goes round, and a local query is answered at once.
 TEST_F(DnsServer, QueryForwardedToThisMachineIsNotTakenForANewOne) {
     ServerState& state = GetServerState();
-    SetServerPortsForTesting(dns_peer::kListenPort, dns_peer::kListenPort);
     ServerConfig config;
     config.records[0] = {1, "host.example", "192.168.1.10", 60, true};
     config.forwarding = {"127.0.0.1", "127.0.0.2", ""};
     ReplaceConfig(config);
     StartAndWaitUntilBound();
+    SetUpstreamPortForTesting(port_);
     const uint64_t requests = state.stats.requests.load();
     Peer client(Endpoint(127, 0, 0, 1, 0), 300);
-    ASSERT_TRUE(
-        client.SendTo(dns_peer::MakeQuery(5, {"far", "example"}, 1), Endpoint(127, 0, 0, 1, dns_peer::kListenPort)));
+    ASSERT_TRUE(client.SendTo(dns_peer::MakeQuery(5, {"far", "example"}, 1), Endpoint(127, 0, 0, 1, port_)));
     // The query, then the copies sent to 127.0.0.1 and 127.0.0.2.
     ASSERT_TRUE(dns_peer::WaitFor([&] { return state.stats.requests.load() >= requests + 3; }, 10s));
     const auto start = dns_peer::Clock::now();
@@ -286,14 +291,14 @@ TEST_F(DnsServer, StopDuringForwardingWaitsForTheAttemptThenSendsNothing) {
     ServerConfig config;
     config.forwarding.dns1 = "127.0.0.1";
     ReplaceConfig(config);
-    Peer upstream(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
+    Peer upstream(Endpoint(127, 0, 0, 1, 0));
     ASSERT_TRUE(upstream.bound());
+    SetUpstreamPortForTesting(upstream.local().port);
     for (const bool upstreamAnswersLate : {false, true}) {
         StartAndWaitUntilBound();
         const uint64_t forwarded = state.stats.forwarded.load();
         Peer client(Endpoint(127, 0, 0, 1, 0), 300);
-        ASSERT_TRUE(client.SendTo(dns_peer::MakeQuery(5, {"far", "example"}, 1),
-                                  Endpoint(127, 0, 0, 1, dns_peer::kListenPort)));
+        ASSERT_TRUE(client.SendTo(dns_peer::MakeQuery(5, {"far", "example"}, 1), Endpoint(127, 0, 0, 1, port_)));
         Bytes relayed;
         UdpEndpoint worker;
         ASSERT_TRUE(upstream.Receive(relayed, worker));  // the worker now waits for the upstream
@@ -330,8 +335,9 @@ TEST_F(DnsServer, FailedBindLeavesTheErrorAndAFinishedWorkerThatIsJoined) {
     ServerState& state = GetServerState();
     const int references = SocketLayerReferences();
     {
-        Peer holder(Endpoint(0, 0, 0, 0, dns_peer::kListenPort));
+        Peer holder(Endpoint(0, 0, 0, 0, 0));
         ASSERT_TRUE(holder.bound());
+        SetServerPortsForTesting(holder.local().port, 0);
         refreshCalls = 0;
         StartServer();
         ASSERT_TRUE(dns_peer::WaitFor([&] { return !state.running.load(); }));
@@ -354,7 +360,8 @@ TEST_F(DnsServer, FailedBindLeavesTheErrorAndAFinishedWorkerThatIsJoined) {
         EXPECT_EQ(failureCallsOnTestThread.load(), 0);
     }
     EXPECT_EQ(dns_peer::CountMessages(LogPath(), kStarted), 0);
-    StartAndWaitUntilBound();  // the port is free again
+    UseAnyListenPortForTesting();
+    StartAndWaitUntilBound();  // a port that can be bound works again
     EXPECT_EQ(state.lastSocketError.load(), 0);
     EXPECT_EQ(Ask(dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 1)), kHostAnswer);
     StopServer();
@@ -446,7 +453,7 @@ TEST_F(DnsServer, QueriesInFlightWhileConfigAndLogChange) {
 // skip the test.
 TEST_F(DnsServer, ServesOnPort53) {
     ServerState& state = GetServerState();
-    SetServerPortsForTesting(0, dns_peer::kUpstreamPort);
+    SetServerPortsForTesting(0, 0);
     const auto deadline = dns_peer::Clock::now() + 20s;
     for (;;) {
         StartServer();
@@ -468,7 +475,7 @@ TEST_F(DnsServer, ServesOnPort53) {
         }
         std::this_thread::sleep_for(250ms);
     }
-    EXPECT_EQ(Ask(dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 1), 3000, 53), kHostAnswer);
+    EXPECT_EQ(AskAt(53, dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 1)), kHostAnswer);
     StopServer();
 }
 
