@@ -170,9 +170,10 @@ inline int CountMessages(const std::filesystem::path& path, const std::string& m
     return count;
 }
 
-// Polls until condition holds or the time is up; true when it held.
+// Polls until condition holds or the time is up; true when it held. The limit
+// only ends a wait for something that never comes, so it is generous.
 template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
     const auto deadline = Clock::now() + limit;
     while (!condition()) {
         if (Clock::now() > deadline) {

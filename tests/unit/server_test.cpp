@@ -212,7 +212,9 @@ TEST_F(DnsServer, QueryNamesCannotForgeOrHideLogLines) {
 
 // A resolver asks for A and AAAA of a name together. The type the table lacks
 // gets an empty answer from port 53: at once without forwarders, after the
-// time-out when the only forwarder is silent (it is still asked first).
+// time-out when the only forwarder is silent (it is still asked first). The
+// time is the point here: under 1 s tells "no attempt" from one attempt of
+// 1.5 s with room for a slow machine.
 TEST_F(DnsServer, LocalNameGetsAnEmptyAnswerForTypesNoForwarderAnswered) {
     ServerState& state = GetServerState();
     Peer silent(Endpoint(127, 0, 0, 1, 0));
@@ -262,7 +264,8 @@ TEST_F(DnsServer, QueryForwardedToThisMachineIsNotTakenForANewOne) {
     Peer client(Endpoint(127, 0, 0, 1, 0), 300);
     ASSERT_TRUE(client.SendTo(dns_peer::MakeQuery(5, {"far", "example"}, 1), Endpoint(127, 0, 0, 1, port_)));
     // The query, then the copies sent to 127.0.0.1 and 127.0.0.2.
-    ASSERT_TRUE(dns_peer::WaitFor([&] { return state.stats.requests.load() >= requests + 3; }, 10s));
+    ASSERT_TRUE(dns_peer::WaitFor([&] { return state.stats.requests.load() >= requests + 3; }));
+    // At once, not after another attempt of 1.5 s.
     const auto start = dns_peer::Clock::now();
     EXPECT_EQ(Ask(dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 1)), kHostAnswer);
     EXPECT_LT(dns_peer::SecondsSince(start), 1.0);
@@ -276,11 +279,11 @@ TEST_F(DnsServer, QueryForwardedToThisMachineIsNotTakenForANewOne) {
     EXPECT_EQ(dns_peer::LogMessages(LogPath()), expected);
 }
 
+// A StopServer that hangs shows as the test program's time-out.
 TEST_F(DnsServer, StopWhileIdleReturnsAndLogs) {
     for (int round = 0; round < 3; ++round) {
         StartAndWaitUntilBound();
-        auto stopping = std::async(std::launch::async, [] { StopServer(); });
-        ASSERT_EQ(stopping.wait_for(5s), std::future_status::ready) << "StopServer hangs";
+        StopServer();
         EXPECT_FALSE(GetServerState().worker.joinable());
     }
     EXPECT_EQ(dns_peer::CountMessages(LogPath(), kStopped), 3);
@@ -308,7 +311,7 @@ TEST_F(DnsServer, StopDuringForwardingWaitsForTheAttemptThenSendsNothing) {
         if (upstreamAnswersLate) {
             upstream.SendTo(Bytes{0, 5, 0x81, 0x80}, worker);
         }
-        ASSERT_EQ(stopping.wait_for(5s), std::future_status::ready) << "StopServer hangs";
+        stopping.get();
         EXPECT_EQ(state.stats.forwarded.load(), forwarded + (upstreamAnswersLate ? 1 : 0));
         Bytes reply;
         UdpEndpoint from;
