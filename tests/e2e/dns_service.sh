@@ -241,7 +241,7 @@ stop_server
 echo "--- a port held by another socket"
 hold_port 0.0.0.0 0 "$work/holder.port" "$work/holder.count" &
 holder=$!
-background_pids+=($holder)
+background_pids+=("$holder")
 held_port=$(port_in "$work/holder.port")
 before_started=$(count_log "DNS server started on UDP/53")
 start_server --listen-port "$held_port"

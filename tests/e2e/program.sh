@@ -39,31 +39,20 @@ grep -Eq 'Entry 2 0+ 0+ Resource Directory' <<<"$headers" || fail "Tarnwick.exe 
 export WINEPREFIX="$build/e2e-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$root/scripts/wine-prefix" "$WINEPREFIX"
 
-xvfb_pid=""
+# shellcheck source=scripts/lib/xvfb.sh
+. "$root/scripts/lib/xvfb.sh"
 program_pid=""
 cleanup() {
     if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
         kill "$program_pid" 2>/dev/null || true
     fi
     wineserver -k >/dev/null 2>&1 || true
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
+    xvfb_stop
 }
 trap cleanup EXIT
 
 if [ -z "${DISPLAY:-}" ]; then
-    display_file=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do
-        [ -s "$display_file" ] && break
-        sleep 0.1
-    done
-    DISPLAY=":$(cat "$display_file")"
-    export DISPLAY
-    rm -f "$display_file"
+    xvfb_start || { echo "FAIL: no X display"; exit 1; }
 fi
 
 # The program's data folder is the prefix user's local application data.
