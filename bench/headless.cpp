@@ -8,8 +8,9 @@
 //                     [--forwarders DNS1,DNS2,DNS3] [--record A|MX,NAME,VALUE,TTL]...
 //                     [--data-folder-base PATH]
 //
-// Ports default to 53. Once the server runs, "started" is printed, and one
-// command per line is obeyed on standard input:
+// Ports default to 53; --listen-port 0 takes a port that the system picks.
+// Once the server has bound its socket, "port=N" and "started" are printed,
+// and one command per line is obeyed on standard input:
 //   stats   prints the three counters and the run state
 //   memory  prints the peak resident memory of the process
 //   stop    stops the server (as every other way of stopping does), prints
@@ -141,7 +142,7 @@ bool ParseArguments(int argc,
                     char** argv,
                     ServerConfig& config,
                     bool& configGiven,
-                    uint16_t& listenPort,
+                    std::optional<uint16_t>& listenPort,
                     uint16_t& upstreamPort) {
     size_t nextSlot = 0;
     for (int i = 1; i < argc; ++i) {
@@ -151,8 +152,10 @@ bool ParseArguments(int argc,
         }
         const char* value = argv[++i];
         if (option == "--listen-port") {
-            if (!ParsePort(value, listenPort))
+            uint16_t port = 0;
+            if (!ParsePort(value, port))
                 return false;
+            listenPort = port;
         } else if (option == "--upstream-port") {
             if (!ParsePort(value, upstreamPort))
                 return false;
@@ -187,7 +190,7 @@ bool ParseArguments(int argc,
 int main(int argc, char** argv) {
     ServerConfig config;
     bool configGiven = false;
-    uint16_t listenPort = 0;
+    std::optional<uint16_t> listenPort;
     uint16_t upstreamPort = 0;
     if (!ParseArguments(argc, argv, config, configGiven, listenPort, upstreamPort)) {
         std::fprintf(stderr, "usage: see the comment at the top of bench/headless.cpp\n");
@@ -200,19 +203,23 @@ int main(int argc, char** argv) {
     } else {
         LoadConfigAtStartup();
     }
-    SetServerPortsForTesting(listenPort, upstreamPort);
+    SetServerPortsForTesting(listenPort.value_or(0), upstreamPort);
+    if (listenPort == 0) {
+        UseAnyListenPortForTesting();
+    }
     std::signal(SIGTERM, OnStopSignal);
     std::signal(SIGINT, OnStopSignal);
 
     StartServer();
-    // The worker binds on its own thread; a failed bind shows as running
-    // falling back to false within moments.
-    for (int wait = 0; wait < 30 && state.running.load(); ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The worker binds on its own thread: either its port shows, or running
+    // falls back to false.
+    while (state.running.load() && ListeningPort() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     if (!state.running.load()) {
         return FailedToRun();
     }
+    Say("port=%u\n", static_cast<unsigned>(ListeningPort()));
     Say("started\n");
 
     WatchForStopRequests(PostStop);

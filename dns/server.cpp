@@ -19,6 +19,8 @@ constexpr uint16_t kDnsPort = 53;
 constexpr size_t kReceiveCapacity = 2048;
 
 std::atomic<uint16_t> listenPortOverride{0};
+std::atomic<bool> anyListenPort{false};
+std::atomic<uint16_t> boundListenPort{0};
 std::atomic<void (*)()> refreshHook{nullptr};
 std::atomic<void (*)()> workerFailedHook{nullptr};
 std::atomic<bool> failNextWorkerLaunch{false};
@@ -99,7 +101,16 @@ void SetWorkerFailedHook(void (*hook)()) {
 
 void SetServerPortsForTesting(uint16_t listenPort, uint16_t upstreamPort) {
     listenPortOverride.store(listenPort);
+    anyListenPort.store(false);
     SetUpstreamPortForTesting(upstreamPort);
+}
+
+void UseAnyListenPortForTesting() {
+    anyListenPort.store(true);
+}
+
+uint16_t ListeningPort() {
+    return boundListenPort.load();
 }
 
 void FailNextWorkerLaunchForTesting() {
@@ -116,17 +127,22 @@ void ServerWorker() {
     }
     state.socket.store(socket);
     const uint16_t portOverride = listenPortOverride.load();
-    UdpEndpoint local;  // 0.0.0.0: every local IPv4 address
-    local.port = portOverride != 0 ? portOverride : kDnsPort;
+    UdpEndpoint local;  // 0.0.0.0: every local IPv4 address, port 0: any port
+    if (!anyListenPort.load()) {
+        local.port = portOverride != 0 ? portOverride : kDnsPort;
+    }
     if (!BindUdpSocket(socket, local)) {
         const int error = LastSocketError();
         CloseListeningSocket(state);
         ReportWorkerFailure(state, error);
         return;
     }
+    UdpEndpoint bound;
+    boundListenPort.store(LocalEndpoint(socket, bound) ? bound.port : local.port);
     AppendLogLine("DNS server started on UDP/53");
     ReceiveLoop(state, socket);
     AppendLogLine("DNS server stopped");
+    boundListenPort.store(0);
     CloseListeningSocket(state);
 }
 

@@ -28,6 +28,14 @@ void SetWorkerFailedHook(void (*hook)());
 // a port of their own; 0 restores 53.
 void SetServerPortsForTesting(uint16_t listenPort, uint16_t upstreamPort);
 
+// From the next start on, the server listens on a port the system picks, so
+// that test runs side by side never collide; ListeningPort names it. The next
+// SetServerPortsForTesting ends this.
+void UseAnyListenPortForTesting();
+
+// The port the running server's socket is bound to; 0 while it has none.
+uint16_t ListeningPort();
+
 // Makes the next StartServer behave as if the worker thread could not be
 // created.
 void FailNextWorkerLaunchForTesting();

@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,11 +24,6 @@ namespace dns_peer {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
-
-// Ports of the DNS service tests (each test binary run owns this range).
-constexpr uint16_t kListenPort = 15300;
-constexpr uint16_t kUpstreamPort = 15301;
-constexpr uint16_t kSpareUpstreamPort = 15302;
 
 inline UdpEndpoint Endpoint(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint16_t port) {
     UdpEndpoint endpoint;
@@ -64,6 +62,7 @@ inline std::string Hex(const Bytes& bytes) {
 }
 
 // One bound UDP socket with a receive time-out, closed at the end of scope.
+// Port 0 takes a port that the system assigns; local() tells which.
 class Peer {
   public:
     explicit Peer(const UdpEndpoint& local, uint32_t timeoutMs = 3000) {
@@ -94,6 +93,10 @@ class Peer {
         data.resize(static_cast<size_t>(received));
         return true;
     }
+    // Connects the socket to itself: it keeps its port, but takes datagrams
+    // only from itself, so the system refuses everyone else's as it would at
+    // a closed port (ICMP port unreachable).
+    bool RefuseOthers() { return bound_ && ConnectUdpSocket(socket_, local_); }
     void Close() {
         if (socket_ != kInvalidSocket) {
             CloseUdpSocket(socket_);
@@ -105,6 +108,36 @@ class Peer {
     SocketHandle socket_ = kInvalidSocket;
     bool bound_ = false;
     UdpEndpoint local_;
+};
+
+// Peers on several addresses that share one port, which the system assigned
+// to the first. Another program may hold that port on a later address, so a
+// few ports are tried. Wine binds any 127.x address to the whole loopback
+// device, so there a later address may stay unbound (see bound()).
+class SharedPortPeers {
+  public:
+    explicit SharedPortPeers(std::initializer_list<std::array<uint8_t, 4>> addresses, uint32_t timeoutMs = 3000) {
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            peers_.clear();
+            uint16_t port = 0;
+            bool all = true;
+            for (const std::array<uint8_t, 4>& address : addresses) {
+                peers_.push_back(
+                    std::make_unique<Peer>(Endpoint(address[0], address[1], address[2], address[3], port), timeoutMs));
+                all = all && peers_.back()->bound();
+                port = peers_.front()->local().port;
+            }
+            if (all || !peers_.front()->bound()) {
+                return;
+            }
+        }
+    }
+
+    Peer& operator[](size_t index) { return *peers_[index]; }
+    uint16_t port() const { return peers_.front()->local().port; }
+
+  private:
+    std::vector<std::unique_ptr<Peer>> peers_;
 };
 
 inline std::string ReadLog(const std::filesystem::path& path) {
@@ -137,9 +170,10 @@ inline int CountMessages(const std::filesystem::path& path, const std::string& m
     return count;
 }
 
-// Polls until condition holds or the time is up; true when it held.
+// Polls until condition holds or the time is up; true when it held. The limit
+// only ends a wait for something that never comes, so it is generous.
 template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+bool WaitFor(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
     const auto deadline = Clock::now() + limit;
     while (!condition()) {
         if (Clock::now() > deadline) {

@@ -1,15 +1,14 @@
 #!/usr/bin/env bash
 # The DNS service end to end: dig as the client of the headless server (native,
 # or the Windows build under Wine), dnsmasq as a real upstream on 127.0.0.2 and
-# a silent upstream on 127.0.0.3. Usage: dns_service.sh <build dir> <native|windows>
+# a silent upstream on 127.0.0.3. Every port but 53 is one the system assigned,
+# so that two build trees can run this at once.
+# Usage: dns_service.sh <build dir> <native|windows>
 set -uo pipefail
 
 build=$(cd "$1" && pwd)
 platform="$2"
 root=$(cd "$(dirname "$0")/../.." && pwd)
-
-upstream_port=15350
-listen_port=15351
 
 skip() {
     if [ "${CI:-}" = "true" ]; then
@@ -72,17 +71,17 @@ count_log() {
 }
 
 # Starts the headless server with the given options; returns 0 once it has
-# bound its socket, 2 when it exited (its exit status is in server_status).
+# bound its socket (its port is then in listen_port), 2 when it exited (its
+# exit status is in server_status).
 start_server() {
-    local before
-    before=$(count_log "DNS server started on UDP/53")
     rm -f "$work/in"
     mkfifo "$work/in"
     "${headless[@]}" --data-folder-base "$data_base" "$@" <"$work/in" >"$work/server.out" 2>&1 &
     server_pid=$!
     exec 9>"$work/in"
-    for _ in $(seq 600); do
-        if [ "$(count_log "DNS server started on UDP/53")" -gt "$before" ]; then
+    for _ in $(seq 1200); do
+        if grep -q "^started" "$work/server.out"; then
+            listen_port=$(tr -d '\r' <"$work/server.out" | sed -n 's/^port=\([0-9]*\)$/\1/p')
             return 0
         fi
         if ! kill -0 "$server_pid" 2>/dev/null; then
@@ -124,30 +123,62 @@ except socket.timeout:
 PY
 }
 
-# A real upstream, and one that takes queries and never answers.
-dnsmasq --keep-in-foreground --no-resolv --no-hosts -C /dev/null --pid-file= --user=root \
-    --listen-address=127.0.0.2 --bind-interfaces --port=$upstream_port \
-    --address=/up.example/192.0.2.7 --txt-record=txt.up.example,"relayed as sent" 2>"$work/dnsmasq.err" &
-background_pids+=($!)
-python3 - "$work/silent.count" <<PY &
-import socket, sys
+# Binds a UDP socket to the address and port given, keeps it, writes the port
+# it got to the file and then counts the datagrams it receives in a second
+# file, never answering. Started with &, its $! is the Python process itself.
+hold_port() {
+    exec python3 - "$@" <<'PY'
+import os, socket, sys
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-s.bind(("127.0.0.3", $upstream_port))
+s.bind((sys.argv[1], int(sys.argv[2])))
+open(sys.argv[4], "w").write("0")
+with open(sys.argv[3] + ".new", "w") as out:
+    out.write(str(s.getsockname()[1]))
+os.rename(sys.argv[3] + ".new", sys.argv[3])
 count = 0
-open(sys.argv[1], "w").write("0")
 while True:
     s.recvfrom(4096)
     count += 1
-    open(sys.argv[1], "w").write(str(count))
+    open(sys.argv[4], "w").write(str(count))
 PY
-background_pids+=($!)
-for _ in $(seq 100); do
-    [ -s "$work/silent.count" ] && dig @127.0.0.2 -p $upstream_port +tries=1 +time=1 +short up.example >/dev/null && break
-    sleep 0.1
+}
+
+# Waits until hold_port has written its port to the file, and prints it.
+port_in() {
+    for _ in $(seq 200); do
+        [ -s "$1" ] && { cat "$1"; return 0; }
+        sleep 0.05
+    done
+    echo "FAIL: no port in $1" >&2
+    exit 1
+}
+
+# A silent upstream on 127.0.0.3 at a port the system assigns, and a real one
+# (dnsmasq) on 127.0.0.2 at the same port. Another program may hold that port
+# on 127.0.0.2; then both start again on another.
+upstream_port=""
+for _ in 1 2 3 4 5; do
+    rm -f "$work/silent.port" "$work/silent.count"
+    hold_port 127.0.0.3 0 "$work/silent.port" "$work/silent.count" &
+    silent_pid=$!
+    port=$(port_in "$work/silent.port")
+    dnsmasq --keep-in-foreground --no-resolv --no-hosts -C /dev/null --pid-file= --user=root \
+        --listen-address=127.0.0.2 --bind-interfaces --port="$port" \
+        --address=/up.example/192.0.2.7 --txt-record=txt.up.example,"relayed as sent" 2>"$work/dnsmasq.err" &
+    dnsmasq_pid=$!
+    background_pids+=("$silent_pid" "$dnsmasq_pid")
+    for _ in $(seq 100); do
+        dig @127.0.0.2 -p "$port" +tries=1 +time=1 +short up.example >/dev/null && { upstream_port=$port; break; }
+        kill -0 "$dnsmasq_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    [ -n "$upstream_port" ] && break
+    kill "$silent_pid" "$dnsmasq_pid" 2>/dev/null
 done
+[ -n "$upstream_port" ] || { echo "FAIL: dnsmasq did not start"; cat "$work/dnsmasq.err"; exit 1; }
 
 echo "--- local records, and forwarding past an empty and an invalid forwarder"
-start_server --listen-port $listen_port --upstream-port $upstream_port --forwarders ",not-an-address,127.0.0.2" \
+start_server --listen-port 0 --upstream-port $upstream_port --forwarders ",not-an-address,127.0.0.2" \
     --record A,host.example,10.1.2.3,60 --record MX,mail.example,,300 || { echo "FAIL: no start"; exit 1; }
 check "A answered locally" "10.1.2.3" "$(ask $listen_port +short host.example A)"
 check "name compared without letter case" "10.1.2.3" "$(ask $listen_port +short HoSt.ExAmPlE A)"
@@ -172,7 +203,7 @@ check "MX query logged" 1 "$(count_log "Q from 127.0.0.1 name=mail.example type=
 check "stop logged" 1 "$(count_log "DNS server stopped")"
 
 echo "--- a silent first forwarder costs its time-out, then the next one answers"
-start_server --listen-port $listen_port --upstream-port $upstream_port --forwarders "127.0.0.3,127.0.0.2," ||
+start_server --listen-port 0 --upstream-port $upstream_port --forwarders "127.0.0.3,127.0.0.2," ||
     { echo "FAIL: no start"; exit 1; }
 answer=$(ask $listen_port up.example A)
 check "answered by the second forwarder" "192.0.2.7" "$(echo "$answer" | awk '$4 == "A" {print $5}')"
@@ -202,27 +233,18 @@ cat >"$work/data/Tarnwick/config.xml" <<'XML'
   </records>
 </config>
 XML
-start_server --listen-port $listen_port --upstream-port $upstream_port || { echo "FAIL: no start"; exit 1; }
+start_server --listen-port 0 --upstream-port $upstream_port || { echo "FAIL: no start"; exit 1; }
 check "record from config.xml answered" "10.9.8.7" "$(ask $listen_port +short fromfile.example A)"
 check "forwarder from config.xml used" "192.0.2.7" "$(ask $listen_port +short up.example A)"
 stop_server
 
 echo "--- a port held by another socket"
-python3 - $listen_port "$work/holder.ready" <<'PY' &
-import socket, sys, time
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-s.bind(("0.0.0.0", int(sys.argv[1])))
-open(sys.argv[2], "w").write("bound")
-time.sleep(60)
-PY
+hold_port 0.0.0.0 0 "$work/holder.port" "$work/holder.count" &
 holder=$!
-background_pids+=($holder)
-for _ in $(seq 100); do
-    [ -s "$work/holder.ready" ] && break
-    sleep 0.05
-done
+background_pids+=("$holder")
+held_port=$(port_in "$work/holder.port")
 before_started=$(count_log "DNS server started on UDP/53")
-start_server --listen-port $listen_port
+start_server --listen-port "$held_port"
 check "bind failure ends the server" 2 "$?"
 check "bind error code" "server not running, socket error $address_in_use" "$(tr -d '\r' <"$work/server.out" | tail -n 1)"
 check "no start line for a failed bind" "$before_started" "$(count_log "DNS server started on UDP/53")"

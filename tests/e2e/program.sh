@@ -2,7 +2,8 @@
 # The whole windowed program under Wine: Tarnwick.exe starts with a prepared
 # config.xml, answers a real dig on UDP port 53 from a local record, is closed
 # through its main window and must exit with code 0, leaving the start, the
-# query and the stop in dns.log. Usage: program.sh <build dir> windows
+# query and the stop in dns.log. Runs in a network namespace of its own (port
+# 53) with its own X display. Usage: program.sh <build dir> windows
 # windows-only
 set -uo pipefail
 
@@ -24,6 +25,17 @@ for file in "$exe" "$driver"; do
     fi
 done
 
+if [ "$(id -u)" != 0 ]; then
+    [ "${CI:-}" = "true" ] && { echo "FAIL: needs root (network namespace, port 53)"; exit 1; }
+    echo "skipped: needs root (network namespace, port 53)"
+    exit 77
+fi
+# Port 53 of a network namespace of our own: nothing else can hold it.
+if [ -z "${TARNWICK_PROGRAM_NETNS:-}" ]; then
+    exec env TARNWICK_PROGRAM_NETNS=1 unshare -n bash "$0" "$@"
+fi
+ip link set lo up
+
 failures=0
 fail() {
     echo "FAIL: $*"
@@ -39,32 +51,19 @@ grep -Eq 'Entry 2 0+ 0+ Resource Directory' <<<"$headers" || fail "Tarnwick.exe 
 export WINEPREFIX="$build/e2e-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$root/scripts/wine-prefix" "$WINEPREFIX"
 
-xvfb_pid=""
+# shellcheck source=scripts/lib/xvfb.sh
+. "$root/scripts/lib/xvfb.sh"
 program_pid=""
 cleanup() {
     if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
         kill "$program_pid" 2>/dev/null || true
     fi
     wineserver -k >/dev/null 2>&1 || true
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
+    xvfb_stop
 }
 trap cleanup EXIT
 
-if [ -z "${DISPLAY:-}" ]; then
-    display_file=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do
-        [ -s "$display_file" ] && break
-        sleep 0.1
-    done
-    DISPLAY=":$(cat "$display_file")"
-    export DISPLAY
-    rm -f "$display_file"
-fi
+xvfb_start || { echo "FAIL: no X display"; exit 1; }
 
 # The program's data folder is the prefix user's local application data.
 user=$(whoami)
@@ -85,17 +84,6 @@ rm -f "$data/dns.log"
     printf '  </records>\n</config>\n'
 } >"$data/config.xml"
 
-# Another test may hold port 53 for a moment.
-for _ in $(seq 100); do
-    ss -Hlun 'sport = :53' | grep -q . || break
-    sleep 0.2
-done
-if ss -Hlun 'sport = :53' | grep -q .; then
-    echo "FAIL: UDP port 53 is held by another program:"
-    ss -Hlunp 'sport = :53'
-    exit 1
-fi
-
 log="$data/dns.log"
 wine "$exe" &
 program_pid=$!
@@ -103,7 +91,7 @@ program_pid=$!
 if ! wine "$driver" wait 30000; then
     fail "the main window did not appear"
 fi
-for _ in $(seq 100); do
+for _ in $(seq 300); do
     grep -q "DNS server started on UDP/53" "$log" 2>/dev/null && break
     sleep 0.1
 done

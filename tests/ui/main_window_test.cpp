@@ -29,12 +29,6 @@ using ui_test::PumpMessages;
 using ui_test::WaitUntil;
 using ui_test::WindowText;
 
-// Every test gets a port of its own from the range set aside for these tests.
-unsigned short NextPort() {
-    static unsigned short next = 25300;
-    return next++;
-}
-
 struct Box {
     int x, y, width, height;
     bool operator==(const Box& other) const {
@@ -47,12 +41,11 @@ std::ostream& operator<<(std::ostream& out, const Box& box) {
 }
 
 // Creates the real main window through the program's own code, in a data
-// folder of its own and with the server on a test port.
+// folder of its own and with the server on a port the system assigns.
 class MainWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        port_ = NextPort();
-        SetServerPortsForTesting(port_, 25399);
+        UseAnyListenPortForTesting();
         Ui().statusPanelShown = false;
     }
 
@@ -158,7 +151,6 @@ class MainWindowTest : public ::testing::Test {
     }
 
     test_support::ScopedDataFolder data_;
-    unsigned short port_ = 0;
     HWND window_ = nullptr;
 };
 
@@ -304,7 +296,7 @@ TEST_F(MainWindowTest, FailedBindIsShownAtOnceWithoutUserInput) {
     ui_test::PortHolder holder(0);
     ASSERT_TRUE(holder.bound());
     ASSERT_NE(holder.port(), 0);
-    SetServerPortsForTesting(holder.port(), 25399);
+    SetServerPortsForTesting(holder.port(), 0);
     OpenMainWindow();
     // The worker gives up after the window was drawn as running; only its
     // message tells the window, which is all that the pumping delivers here.
@@ -335,8 +327,9 @@ TEST_F(MainWindowTest, FailedBindIsShownAtOnceWithoutUserInput) {
 }
 
 TEST_F(MainWindowTest, ClosingAfterAFailedBindJoinsTheWorker) {
-    ui_test::PortHolder holder(port_);
-    ASSERT_TRUE(holder.bound()) << "port " << port_ << " is in use by someone else";
+    ui_test::PortHolder holder(0);
+    ASSERT_TRUE(holder.bound());
+    SetServerPortsForTesting(holder.port(), 0);
     OpenMainWindow();
     ASSERT_TRUE(WaitUntil([] { return !GetServerState().running.load(); }));
     DestroyWindow(window_);
@@ -567,8 +560,9 @@ TEST_F(MainWindowTest, ControlsAreColouredBlackOnWhite) {
 TEST_F(MainWindowTest, ShutdownWithoutAWindowJoinsAWorkerThatGaveUp) {
     // The way out when the main window cannot be made: the server may have
     // been started and its worker may have ended by itself; it must be joined.
-    ui_test::PortHolder holder(port_);
-    ASSERT_TRUE(holder.bound()) << "port " << port_ << " is in use by someone else";
+    ui_test::PortHolder holder(0);
+    ASSERT_TRUE(holder.bound());
+    SetServerPortsForTesting(holder.port(), 0);
     StartServer();
     ASSERT_TRUE(WaitUntil([] { return !GetServerState().running.load(); }));
     ASSERT_TRUE(GetServerState().worker.joinable());

@@ -20,8 +20,9 @@ inline void PumpMessages() {
 }
 
 // Pumps messages until the condition holds or the time is up; returns the
-// condition's last value.
-inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
+// condition's last value. The limit only ends a wait for something that never
+// comes, so it is generous.
+inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 30000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) {

@@ -19,12 +19,6 @@ using dns_peer::Bytes;
 using dns_peer::Endpoint;
 using dns_peer::Peer;
 
-// A loopback port that was free a moment ago; nothing listens on it.
-uint16_t ClosedPort() {
-    Peer probe(Endpoint(127, 0, 0, 1, 0));
-    return probe.bound() ? probe.local().port : 0;
-}
-
 class RefusedUpstream : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(StartSocketLayer()); }
@@ -36,29 +30,35 @@ class RefusedUpstream : public ::testing::Test {
     }
 };
 
+// The time is what these cases are about: a refused attempt ends at once, a
+// silent one only after its 1.5 s (kUpstreamReceiveTimeoutMs). The bound of
+// 1 s leaves room for a slow machine and still tells the two apart.
 TEST_F(RefusedUpstream, ForwardAttemptEndsAtOnce) {
-    const uint16_t port = ClosedPort();
-    ASSERT_NE(port, 0);
-    SetUpstreamPortForTesting(port);
+    // The port stays this socket's own, so nobody else can open it meanwhile.
+    Peer closed(Endpoint(127, 0, 0, 1, 0));
+    ASSERT_TRUE(closed.RefuseOthers());
+    SetUpstreamPortForTesting(closed.local().port);
     const Bytes query = dns_peer::MakeQuery(0xBEEF, {"www", "example"}, 1);
     Bytes reply = {1};
     const auto start = dns_peer::Clock::now();
     EXPECT_FALSE(ForwardQuery(query.data(), query.size(), "127.0.0.1", reply));
-    EXPECT_LT(dns_peer::SecondsSince(start), 1.0);  // a silent server costs 1.5 s
+    EXPECT_LT(dns_peer::SecondsSince(start), 1.0);
     EXPECT_TRUE(reply.empty());
 }
 
 // 127.0.0.3 is asked first and refuses; 127.0.0.1 answers on the same port.
 TEST_F(RefusedUpstream, NextForwarderIsAskedWithoutWaiting) {
-    SetUpstreamPortForTesting(dns_peer::kUpstreamPort);
     {
         ServerConfig config;
         config.forwarding = {"127.0.0.3", "127.0.0.1", ""};
         std::lock_guard<std::mutex> hold(GetServerState().stateLock);
         GetServerState().config = config;
     }
-    Peer upstream(Endpoint(127, 0, 0, 1, dns_peer::kUpstreamPort));
+    dns_peer::SharedPortPeers peers({{127, 0, 0, 1}, {127, 0, 0, 3}});
+    Peer& upstream = peers[0];
     ASSERT_TRUE(upstream.bound());
+    ASSERT_TRUE(peers[1].RefuseOthers());
+    SetUpstreamPortForTesting(peers.port());
     const Bytes answer = {0x00, 0x07, 0x81, 0x80};
     std::thread server([&] {
         Bytes received;
