@@ -10,27 +10,19 @@ build=$(cd "$1" && pwd)
 platform="$2"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
-skip() {
-    if [ "${CI:-}" = "true" ]; then
-        echo "FAIL (cannot skip in CI): $*"
-        exit 1
-    fi
-    echo "SKIP: $*"
-    exit 77
-}
+# shellcheck source=tests/e2e/lib.bash
+. "$root/tests/e2e/lib.bash"
 
-for tool in dig dnsmasq python3; do
-    command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
+require_tools dig dnsmasq python3
 if [ "$platform" = windows ]; then
-    command -v wine >/dev/null || skip "wine is not installed"
+    require_tools wine
     headless=("$root/scripts/wine-run" "$build/bench/tarnwick_headless.exe")
     address_in_use=10048
 else
     headless=("$build/bench/tarnwick_headless")
     address_in_use=98
 fi
-[ -e "${headless[-1]}" ] || { echo "FAIL: ${headless[-1]} was not built"; exit 1; }
+require_built "${headless[-1]}"
 
 work=$(mktemp -d)
 background_pids=()
@@ -46,16 +38,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-check() {
-    local what="$1" expected="$2" actual="$3"
-    if [ "$expected" = "$actual" ]; then
-        echo "ok: $what"
-    else
-        echo "FAIL: $what: expected [$expected], got [$actual]"
-        failures=$((failures + 1))
-    fi
-}
 
 mkdir -p "$work/data"
 log="$work/data/Tarnwick/dns.log"
@@ -262,10 +244,10 @@ while :; do
     reason=$(tr -d '\r' <"$work/server.out" | tail -n 1)
     case "$reason" in
     *"socket error $address_in_use") ;;
-    *"socket error 13" | *"socket error 10013") skip "no right to bind port 53 ($reason)" ;;
+    *"socket error 13" | *"socket error 10013") skip_or_fail "no right to bind port 53 ($reason)" ;;
     *) echo "FAIL: $reason"; exit 1 ;;
     esac
-    [ $SECONDS -lt $deadline ] || skip "port 53 stayed busy"
+    [ $SECONDS -lt $deadline ] || skip_or_fail "port 53 stayed busy"
     sleep 0.5
 done
 

@@ -12,31 +12,17 @@ build="$(cd "$1" && pwd)"
 platform="$2"
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 
-skip_or_fail() {
-    if [ "${CI:-}" = "true" ]; then
-        echo "FAIL: $1"
-        exit 1
-    fi
-    echo "skipped: $1"
-    exit 77
-}
+# shellcheck source=tests/e2e/lib.bash
+. "$root/tests/e2e/lib.bash"
 
 [ "$platform" = "windows" ] || { echo "the records editor exists only in the Windows build"; exit 2; }
-[ "$(id -u)" = 0 ] || skip_or_fail "needs root (network namespace, port 53)"
-for tool in wine wineserver Xvfb dig unshare ip; do
-    command -v "$tool" >/dev/null || skip_or_fail "$tool is not installed"
-done
+require_tools wine wineserver Xvfb dig unshare ip
 exe="$build/ui/Tarnwick.exe"
 driver="$build/tests/tarnwick_window_driver.exe"
-for file in "$exe" "$driver"; do
-    [ -f "$file" ] || { echo "FAIL: $file was not built"; exit 1; }
-done
+require_built "$exe" "$driver"
 
 # Port 53 of a network namespace of our own: nothing else can hold it.
-if [ -z "${TARNWICK_EDITOR_NETNS:-}" ]; then
-    exec env TARNWICK_EDITOR_NETNS=1 unshare -n bash "$0" "$@"
-fi
-ip link set lo up
+run_in_private_namespaces -n "$@"
 
 # shellcheck source=scripts/lib/xvfb.sh
 . "$root/scripts/lib/xvfb.sh"

@@ -10,31 +10,19 @@ build=$(cd "$1" && pwd)
 platform="$2"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
-skip() {
-    if [ "${CI:-}" = "true" ]; then
-        echo "FAIL (cannot skip in CI): $*"
-        exit 1
-    fi
-    echo "SKIP: $*"
-    exit 77
-}
+# shellcheck source=tests/e2e/lib.bash
+. "$root/tests/e2e/lib.bash"
 
-if [ -z "${TARNWICK_PRIVATE_NETWORK:-}" ]; then
-    for tool in dig dnsmasq python3 unshare nsenter ip; do
-        command -v "$tool" >/dev/null || skip "$tool is not installed"
-    done
-    [ "$(id -u)" = 0 ] || skip "network namespaces need root"
-    unshare -n -m true 2>/dev/null || skip "cannot create network and mount namespaces"
-    TARNWICK_PRIVATE_NETWORK=1 exec unshare -n -m bash "$0" "$@"
-fi
+require_tools dig dnsmasq python3 unshare nsenter ip
+run_in_private_namespaces "-n -m" "$@"
 
 if [ "$platform" = windows ]; then
-    command -v wine >/dev/null || skip "wine is not installed"
+    require_tools wine
     headless=("$root/scripts/wine-run" "$build/bench/tarnwick_headless.exe")
 else
     headless=("$build/bench/tarnwick_headless")
 fi
-[ -e "${headless[-1]}" ] || { echo "FAIL: ${headless[-1]} was not built"; exit 1; }
+require_built "${headless[-1]}"
 
 work=$(mktemp -d)
 server_pid=""
@@ -55,17 +43,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() {
-    local what="$1" expected="$2" actual="$3"
-    if [ "$expected" = "$actual" ]; then
-        echo "ok: $what"
-    else
-        echo "FAIL: $what: expected [$expected], got [$actual]"
-        failures=$((failures + 1))
-    fi
-}
-
-ip link set lo up
 # The upstream's namespace: 10.53.0.1 here, 10.53.0.2 there, nowhere else.
 unshare -n sleep 600 &
 upstream_ns_pid=$!

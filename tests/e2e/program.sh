@@ -16,25 +16,12 @@ if [ "$platform" != windows ]; then
     exit 2
 fi
 
+# shellcheck source=tests/e2e/lib.bash
+. "$root/tests/e2e/lib.bash"
 exe="$build/ui/Tarnwick.exe"
 driver="$build/tests/tarnwick_window_driver.exe"
-for file in "$exe" "$driver"; do
-    if [ ! -f "$file" ]; then
-        echo "FAIL: $file was not built"
-        exit 1
-    fi
-done
-
-if [ "$(id -u)" != 0 ]; then
-    [ "${CI:-}" = "true" ] && { echo "FAIL: needs root (network namespace, port 53)"; exit 1; }
-    echo "skipped: needs root (network namespace, port 53)"
-    exit 77
-fi
-# Port 53 of a network namespace of our own: nothing else can hold it.
-if [ -z "${TARNWICK_PROGRAM_NETNS:-}" ]; then
-    exec env TARNWICK_PROGRAM_NETNS=1 unshare -n bash "$0" "$@"
-fi
-ip link set lo up
+require_built "$exe" "$driver"
+run_in_private_namespaces -n "$@"
 
 failures=0
 fail() {

@@ -12,32 +12,18 @@ build=$(cd "$1" && pwd)
 platform="$2"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
-skip_or_fail() {
-    if [ "${CI:-}" = "true" ]; then
-        echo "FAIL: $1"
-        exit 1
-    fi
-    echo "skipped: $1"
-    exit 77
-}
+# shellcheck source=tests/e2e/lib.bash
+. "$root/tests/e2e/lib.bash"
 
 [ "$platform" = "windows" ] || { echo "scripts/run starts the Windows build"; exit 2; }
-[ "$(id -u)" = 0 ] || skip_or_fail "needs root (network namespace, port 53)"
-for tool in wine wineserver Xvfb xdotool import identify convert dig ss unshare; do
-    command -v "$tool" >/dev/null || skip_or_fail "$tool is not installed"
-done
+require_tools wine wineserver Xvfb xdotool import identify convert dig ss unshare
 # scripts/run starts the program of the default Windows build.
 [ "$build" = "$root/build/windows" ] || skip_or_fail "scripts/run uses $root/build/windows, not $build"
 driver="$build/tests/tarnwick_window_driver.exe"
-for file in "$build/ui/Tarnwick.exe" "$driver"; do
-    [ -f "$file" ] || { echo "FAIL: $file was not built"; exit 1; }
-done
+require_built "$build/ui/Tarnwick.exe" "$driver"
 
 # Port 53 of a network namespace of our own: nothing else can hold it.
-if [ -z "${TARNWICK_RUN_SCRIPT_NETNS:-}" ]; then
-    exec env TARNWICK_RUN_SCRIPT_NETNS=1 unshare -n bash "$0" "$@"
-fi
-ip link set lo up
+run_in_private_namespaces -n "$@"
 
 prefix="$build/e2e-run-prefix"
 data="$prefix/drive_c/users/$(whoami)/AppData/Local/Tarnwick"
