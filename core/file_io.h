@@ -11,6 +11,11 @@
 // Reads the whole file as raw bytes. False only when the file cannot be opened.
 bool ReadWholeFile(const std::wstring& path, std::string& contents);
 
+// Reads the last `limit` bytes of the file (all of it when it is no longer),
+// seeking past the rest, and reports the file's size. False only when the file
+// cannot be opened.
+bool ReadFileTail(const std::wstring& path, uint64_t limit, std::string& contents, uint64_t& fileSize);
+
 // Appends the bytes at the end of the file in one write, creating it when
 // missing. Other handles may read and write the file meanwhile. False when the
 // file cannot be opened.

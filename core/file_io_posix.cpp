@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <string>
@@ -66,19 +67,31 @@ bool WriteInPlace(const std::string& target, std::string_view contents) {
 }  // namespace
 
 bool ReadWholeFile(const std::wstring& path, std::string& contents) {
+    uint64_t fileSize = 0;
+    return ReadFileTail(path, UINT64_MAX, contents, fileSize);
+}
+
+bool ReadFileTail(const std::wstring& path, uint64_t limit, std::string& contents, uint64_t& fileSize) {
     const int fd = ::open(PathToBytes(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    const bool known = ::fstat(fd, &info) == 0;
+    if (known && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    fileSize = known ? static_cast<uint64_t>(info.st_size) : 0;
+    if (fileSize > limit && ::lseek(fd, static_cast<off_t>(fileSize - limit), SEEK_SET) < 0) {
         ::close(fd);
         return false;
     }
     contents.clear();
     char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    while (contents.size() < limit) {
+        const ssize_t n =
+            ::read(fd, buffer, static_cast<size_t>(std::min<uint64_t>(sizeof buffer, limit - contents.size())));
         if (n < 0 && errno == EINTR) {
             continue;
         }

@@ -145,15 +145,33 @@ bool MoveIntoPlace(const std::wstring& path, const std::wstring& temporary) {
 }  // namespace
 
 bool ReadWholeFile(const std::wstring& path, std::string& contents) {
+    uint64_t fileSize = 0;
+    return ReadFileTail(path, UINT64_MAX, contents, fileSize);
+}
+
+bool ReadFileTail(const std::wstring& path, uint64_t limit, std::string& contents, uint64_t& fileSize) {
     HANDLE file =
         CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
     contents.clear();
+    LARGE_INTEGER size{};
+    fileSize = GetFileSizeEx(file, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+    if (fileSize > limit) {
+        LARGE_INTEGER start{};
+        start.QuadPart = static_cast<LONGLONG>(fileSize - limit);
+        if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+            CloseHandle(file);
+            return false;
+        }
+    }
     char buffer[65536];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    while (contents.size() < limit &&
+           ReadFile(file, buffer, static_cast<DWORD>(std::min<uint64_t>(sizeof buffer, limit - contents.size())), &got,
+                    nullptr) &&
+           got > 0) {
         contents.append(buffer, got);
     }
     CloseHandle(file);

@@ -15,37 +15,10 @@ namespace {
 // filled with tens of megabytes keeps the window thread busy for tens of
 // seconds, so a larger log is shown by its newest mebibyte only.
 constexpr uint64_t kLogViewLimitBytes = 1024 * 1024;
-constexpr DWORD kReadChunkBytes = 65536;
 
-std::string ReadToEnd(HANDLE file) {
-    std::string bytes;
-    char buffer[kReadChunkBytes];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
-    }
-    return bytes;
-}
-
-// The last kLogViewLimitBytes of a file of the given size, from the first
-// line that starts in them. One byte before them is read as well, to tell
-// whether they begin with a whole line.
-std::string ReadLastLines(HANDLE file, uint64_t size) {
-    LARGE_INTEGER start{};
-    start.QuadPart = static_cast<LONGLONG>(size - kLogViewLimitBytes - 1);
-    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
-        return std::string();
-    }
-    std::string bytes(kLogViewLimitBytes + 1, '\0');
-    size_t filled = 0;
-    DWORD got = 0;
-    while (filled < bytes.size() &&
-           ReadFile(file, bytes.data() + filled, static_cast<DWORD>(std::min<size_t>(bytes.size() - filled, 1u << 20)),
-                    &got, nullptr) &&
-           got > 0) {
-        filled += got;
-    }
-    bytes.resize(filled);
+// The shown part from its first whole line. The part was read with one byte
+// before it, to tell whether it begins with a whole line.
+std::string FromFirstWholeLine(const std::string& bytes) {
     const size_t newline = bytes.find('\n');
     if (newline != std::string::npos && newline + 1 < bytes.size()) {
         return bytes.substr(newline + 1);
@@ -81,19 +54,16 @@ std::wstring OmissionLine(uint64_t shownBytes, uint64_t fileBytes, const std::ws
 }  // namespace
 
 std::wstring ReadLogText(const std::wstring& path) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    std::string bytes;
+    uint64_t fileSize = 0;
+    if (!ReadFileTail(path, kLogViewLimitBytes + 1, bytes, fileSize)) {
         return std::wstring();
     }
-    LARGE_INTEGER size{};
-    const bool large = GetFileSizeEx(file, &size) && static_cast<uint64_t>(size.QuadPart) > kLogViewLimitBytes;
-    const std::string bytes = large ? ReadLastLines(file, static_cast<uint64_t>(size.QuadPart)) : ReadToEnd(file);
-    CloseHandle(file);
-    if (!large) {
+    if (fileSize <= kLogViewLimitBytes) {
         return Utf8ToUtf16(bytes);
     }
-    return OmissionLine(bytes.size(), static_cast<uint64_t>(size.QuadPart), path) + Utf8ToUtf16(bytes);
+    bytes = FromFirstWholeLine(bytes);
+    return OmissionLine(bytes.size(), fileSize, path) + Utf8ToUtf16(bytes);
 }
 
 namespace {

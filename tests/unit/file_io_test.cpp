@@ -68,4 +68,22 @@ TEST(FileIo, TemporaryNameTooLongWritesTheTargetInPlace) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
 }
 
+// Only the tail is read (the rest is sought past), and the size is the whole
+// file's; a limit at or above the size reads everything.
+TEST(FileIo, ReadFileTailReadsTheLastBytesAndTheWholeSize) {
+    test_support::ScratchFolder folder;
+    const std::wstring path = folder.wide() + kPathSeparator + L"tail.txt";
+    ASSERT_TRUE(ReplaceFileContents(path, "0123456789"));
+    std::string bytes = "stale";
+    uint64_t size = 0;
+    ASSERT_TRUE(ReadFileTail(path, 4, bytes, size));
+    EXPECT_EQ(bytes, "6789");
+    EXPECT_EQ(size, 10u);
+    for (const uint64_t limit : {uint64_t{10}, uint64_t{11}}) {
+        ASSERT_TRUE(ReadFileTail(path, limit, bytes, size));
+        EXPECT_EQ(bytes, "0123456789");
+    }
+    EXPECT_FALSE(ReadFileTail(path + L".missing", 4, bytes, size));
+}
+
 }  // namespace
