@@ -7,8 +7,8 @@
            each from its own socket and waited for 5 s, as a resolver's first
            try. Writes one JSON object per query and line to --out:
            {"sent": seconds since the start, "kind": "local"|"forwarded",
-            "qtype": 1|28, "latency": seconds or null, "rcode": int or null,
-            "answers": ANCOUNT or null}
+            "name": the name asked, "qtype": 1|28, "latency": seconds or null,
+            "rcode": int or null, "answers": ANCOUNT or null}
   summary  per kind: {"sent", "answered", "within_1s" (share 0..1), "median",
            "p95" (seconds of the answered ones, or null), "most_unanswered_in_row"}
            of the queries sent between --from and --to seconds.
@@ -93,8 +93,8 @@ def load(args):
             query_id = random.randrange(0x10000)
             client = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
             client.setblocking(False)
-            entry = {"sent": round(now, 3), "kind": kind, "qtype": qtype, "latency": None, "rcode": None,
-                     "answers": None}
+            entry = {"sent": round(now, 3), "kind": kind, "name": name, "qtype": qtype, "latency": None,
+                     "rcode": None, "answers": None}
             try:
                 client.sendto(make_query(query_id, name, qtype), address)
             except OSError:
