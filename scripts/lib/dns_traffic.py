@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A small network's ordinary DNS traffic, and upstream servers that misbehave.
 
-  load     every 0.25 s a query for a name that no local record answers (a fresh
+  load     every 0.25 s (--forwarded-interval) a query for a name that no local record answers (a fresh
            name under --forwarded-name each time, q<N>.NAME, so that no cache
            answers it), every second one for --local-name (A and AAAA in turn),
            each from its own socket and waited for 5 s, as a resolver's first
@@ -65,11 +65,11 @@ def decode_question(datagram):
     return None
 
 
-def schedule(seconds):
+def schedule(seconds, forwarded_interval):
     """(time, kind, qtype) of every query, in order of sending."""
     plan = []
-    for step in range(int(seconds / FORWARDED_INTERVAL_S)):
-        plan.append((step * FORWARDED_INTERVAL_S, "forwarded", 1))
+    for step in range(int(seconds / forwarded_interval)):
+        plan.append((step * forwarded_interval, "forwarded", 1))
     for step in range(int(seconds / LOCAL_INTERVAL_S)):
         plan.append((step * LOCAL_INTERVAL_S + 0.1, "local", 1 if step % 2 == 0 else 28))
     return sorted(plan)
@@ -78,7 +78,7 @@ def schedule(seconds):
 def load(args):
     address = (args.server, args.port)
     selector = selectors.DefaultSelector()
-    plan = schedule(args.seconds)
+    plan = schedule(args.seconds, args.forwarded_interval)
     results = []
     start = time.monotonic()
     next_index = 0
@@ -194,6 +194,7 @@ def main():
     traffic.add_argument("--seconds", type=float, required=True)
     traffic.add_argument("--local-name", required=True)
     traffic.add_argument("--forwarded-name", required=True)
+    traffic.add_argument("--forwarded-interval", type=float, default=FORWARDED_INTERVAL_S)
     traffic.add_argument("--out", required=True)
     summing = commands.add_parser("summary")
     summing.add_argument("file")
@@ -205,8 +206,8 @@ def main():
     upstream.add_argument("--drop-every", type=int, default=0)
     upstream.add_argument("--log", required=True)
     args = parser.parse_args()
-    if args.command == "load" and not 0 < args.seconds <= 3600:
-        parser.error("--seconds must be between 0 and 3600")
+    if args.command == "load" and not (0 < args.seconds <= 3600 and args.forwarded_interval >= 0.01):
+        parser.error("--seconds must be between 0 and 3600, --forwarded-interval at least 0.01")
     {"load": load, "summary": summary, "stub": stub}[args.command](args)
 
 

@@ -16,55 +16,12 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 require_tools dig dnsmasq python3 unshare nsenter ip
 run_in_private_namespaces "-n -m" "$@"
 
-if [ "$platform" = windows ]; then
-    require_tools wine
-    headless=("$root/scripts/wine-run" "$build/bench/tarnwick_headless.exe")
-else
-    headless=("$build/bench/tarnwick_headless")
-fi
-require_built "${headless[-1]}"
-
 work=$(mktemp -d)
-server_pid=""
-upstream_ns_pid=""
-dnsmasq_pid=""
 failures=0
-
-cleanup() {
-    exec 9>&- 2>/dev/null
-    for pid in $server_pid $dnsmasq_pid $upstream_ns_pid; do
-        kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    done
-    if [ "$platform" = windows ]; then
-        WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# The upstream's namespace: 10.53.0.1 here, 10.53.0.2 there, nowhere else.
-unshare -n sleep 600 &
-upstream_ns_pid=$!
-for _ in $(seq 100); do
-    [ "$(readlink /proc/$upstream_ns_pid/ns/net)" != "$(readlink /proc/$$/ns/net)" ] && break
-    sleep 0.02
-done
-in_upstream() { nsenter -t "$upstream_ns_pid" -n "$@"; }
-ip link add tw-server type veth peer name tw-upstream netns "$upstream_ns_pid" &&
-    ip addr add 10.53.0.1/30 dev tw-server && ip link set tw-server up &&
-    in_upstream ip link set lo up && in_upstream ip addr add 10.53.0.2/30 dev tw-upstream &&
-    in_upstream ip link set tw-upstream up || { echo "FAIL: no veth pair"; exit 1; }
-# nsenter runs dnsmasq in its own place, so $! is dnsmasq itself.
-nsenter -t "$upstream_ns_pid" -n dnsmasq --keep-in-foreground --no-resolv --no-hosts -C /dev/null --pid-file= --user=root \
-    --listen-address=10.53.0.2 --bind-interfaces --port=53 --address=/up.example/192.0.2.7 \
-    --log-queries --log-facility="$work/dnsmasq.log" &
-dnsmasq_pid=$!
-for _ in $(seq 100); do
-    dig @10.53.0.2 +tries=1 +time=1 +short up.example >/dev/null 2>&1 && break
-    sleep 0.1
-done
-[ "$(dig @10.53.0.2 +tries=1 +time=2 +short up.example)" = 192.0.2.7 ] || { echo "FAIL: no upstream"; exit 1; }
+trap cleanup_private_network EXIT
+use_headless
+make_upstream_namespace
+start_upstream_dnsmasq
 upstream_queries() { grep -c "query\[A\] up.example from 10.53.0.1" "$work/dnsmasq.log"; }
 before_upstream=$(upstream_queries)
 
@@ -75,41 +32,7 @@ echo "hosts: dns" >"$work/nsswitch.conf"
 mount --bind "$work/resolv.conf" /etc/resolv.conf && mount --bind "$work/nsswitch.conf" /etc/nsswitch.conf ||
     { echo "FAIL: cannot bind resolv.conf"; exit 1; }
 
-mkdir -p "$work/data"
 log="$work/data/Tarnwick/dns.log"
-if [ "$platform" = windows ]; then
-    # A prefix of its own, so that its wineserver (which owns the sockets)
-    # starts inside this network namespace.
-    export TARNWICK_WINEPREFIX="$work/prefix"
-    data_base="Z:${work//\//\\}\\data"
-else
-    data_base="$work/data"
-fi
-
-# Starts the headless server on port 53 with the given options and waits until
-# it runs.
-start_server() {
-    rm -f "$work/in"
-    mkfifo "$work/in"
-    : >"$work/server.out"
-    "${headless[@]}" --data-folder-base "$data_base" "$@" <"$work/in" >"$work/server.out" 2>&1 &
-    server_pid=$!
-    exec 9>"$work/in"
-    for _ in $(seq 1200); do
-        grep -q "^started" "$work/server.out" && return 0
-        kill -0 "$server_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    echo "FAIL: server did not start"
-    cat "$work/server.out"
-    exit 1
-}
-
-stop_server() {
-    exec 9>&-
-    wait "$server_pid"
-    server_pid=""
-}
 
 # The server's request counter, asked on its standard input.
 requests() {
@@ -167,8 +90,4 @@ check "requests: the query, two dropped copies, the local query" $((before + 4))
 stop_server
 check "the forwarded query was logged once" 1 "$(tr -d '\r' <"$log" | grep -c "name=up.example type=1$")"
 
-if [ $failures -ne 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "all checks passed"
+finish_checks

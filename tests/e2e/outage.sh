@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Upstream servers that stop answering, for real, under a small network's
+# ordinary traffic (scripts/lib/dns_traffic.py: a forwarded name every 0.25 s,
+# a local name every second, each from its own socket, waited for 5 s), in
+# private network namespaces (needs root):
+#   1. dns1 silent (a stub that never answers), dns2 a real dnsmasq;
+#   2. dnsmasq stopped with SIGSTOP as well: every upstream is silent;
+#   3. dnsmasq resumed with SIGCONT;
+#   4. a forwarder that loses every third reply, alone and beside dnsmasq.
+# Usage: outage.sh <build dir> <native|windows>
+set -uo pipefail
+
+build=$(cd "$1" && pwd)
+platform="$2"
+root=$(cd "$(dirname "$0")/../.." && pwd)
+
+# shellcheck source=tests/e2e/lib.bash
+. "$root/tests/e2e/lib.bash"
+
+require_tools dig dnsmasq python3 unshare nsenter ip
+run_in_private_namespaces "-n" "$@"
+
+traffic="$root/scripts/lib/dns_traffic.py"
+work=$(mktemp -d)
+failures=0
+trap cleanup_private_network EXIT
+use_headless
+make_upstream_namespace
+start_upstream_dnsmasq
+"${upstream_ns[@]}" python3 "$traffic" stub --address 10.53.0.3 --log "$work/silent.log" &
+background_pids+=($!)
+"${upstream_ns[@]}" python3 "$traffic" stub --address 10.53.0.4 --drop-every 3 --log "$work/lossy.log" &
+background_pids+=($!)
+for _ in $(seq 100); do
+    [ -f "$work/silent.log" ] && [ -f "$work/lossy.log" ] && break
+    sleep 0.05
+done
+
+# Runs the traffic for the given seconds (further options after them) and
+# notes its start (Unix time) in $work/<name>.start.
+load() {
+    date +%s.%N >"$work/$1.start"
+    python3 "$traffic" load --seconds "$2" --local-name local.example --forwarded-name up.example \
+        --out "$work/$1.jsonl" "${@:3}"
+}
+
+# Judges a traffic file; the Python lines are the checks, one per line, each
+# printed as ok or FAIL. Arguments: the traffic's name, then Python.
+judge() {
+    local result
+    result=$(python3 - "$work" "$1" "$traffic" <<PY
+import json, sys
+sys.path.insert(0, sys.argv[3].rsplit("/", 1)[0])
+from dns_traffic import summarize
+work, name = sys.argv[1], sys.argv[2]
+entries = [json.loads(line) for line in open("%s/%s.jsonl" % (work, name))]
+start = float(open("%s/%s.start" % (work, name)).read())
+def stub_names(stub, first=0, last=1e9):
+    names = []
+    for line in open("%s/%s.log" % (work, stub)):
+        at, _, asked = line.split()
+        if first <= float(at) - start < last:
+            names.append(asked)
+    return names
+def within(kind, first, last, seconds):
+    chosen = [e for e in entries if e["kind"] == kind and first <= e["sent"] < last]
+    share = sum(1 for e in chosen if e["latency"] is not None and e["latency"] <= seconds) / max(1, len(chosen))
+    return share, len(chosen)
+def check(what, ok, figure):
+    print("%s: %s (%s)" % ("ok" if ok else "FAIL", what, figure))
+$2
+PY
+    )
+    echo "$result"
+    failures=$((failures + $(grep -c '^FAIL' <<<"$result")))
+}
+
+echo "--- dns1 silent, dns2 answers; then every upstream silent; then dnsmasq back"
+start_server --forwarders 10.53.0.3,10.53.0.2 --record A,local.example,10.9.8.7,60
+stop_at=31
+resume_at=50
+load timeline 80 &
+load_pid=$!
+sleep "$stop_at"
+kill -STOP "$dnsmasq_pid"
+sleep $((resume_at - stop_at))
+kill -CONT "$dnsmasq_pid"
+wait "$load_pid"
+stop_server
+judge timeline "
+share, sent = within('forwarded', 1, $stop_at, 2.0)
+check('dns1 silent: forwarded names answered within 2 s, >= 90 %', share >= 0.9, '%.0f %% of %d' % (100 * share, sent))
+share, sent = within('local', 1, $stop_at, 1.0)
+check('dns1 silent: local names answered within 1 s, >= 90 %', share >= 0.9, '%.0f %% of %d' % (100 * share, sent))
+asked = len(stub_names('silent', 0, $stop_at))
+check('the silent dns1 got at most one query per 30 s', asked <= 2, '%d in $stop_at s' % asked)
+# Two queries, each waiting for both forwarders, make the outage known.
+outage_known = $stop_at + 9
+share, sent = within('local', outage_known, $resume_at, 1.0)
+check('outage: local names answered within 1 s, >= 90 %', share >= 0.9, '%.0f %% of %d' % (100 * share, sent))
+local = [e for e in entries if e['kind'] == 'local' and outage_known <= e['sent'] < $resume_at and e['latency']]
+right = [e for e in local if e['rcode'] == 0 and e['answers'] == (1 if e['qtype'] == 1 else 0)]
+check('outage: A answered, AAAA with the empty answer', len(right) == len(local) > 0, '%d of %d' % (len(right), len(local)))
+sent_names = {e['name'] for e in entries if e['kind'] == 'forwarded' and outage_known <= e['sent'] < $resume_at}
+dnsmasq_names = [line.split()[-3] for line in open(work + '/dnsmasq.log') if 'query[' in line]
+asked = len([n for n in stub_names('silent') + dnsmasq_names if n in sent_names])
+bound = ($resume_at - outage_known) / 10 + 1
+check('outage: the upstreams got one probe per 10 s at most', asked <= bound, '%d in %d s' % (asked, $resume_at - outage_known))
+answered = [e['sent'] for e in entries if e['kind'] == 'forwarded' and e['sent'] >= $resume_at and e['latency']]
+back = answered[0] - $resume_at if answered else 999
+check('dnsmasq back: forwarded names answered again within 40 s', back <= 40, '%.1f s' % back)
+share, sent = within('forwarded', $resume_at + back + 1, 80, 2.0)
+check('and from then on within 2 s, >= 90 %', share >= 0.9 and sent > 0, '%.0f %% of %d' % (100 * share, sent))
+"
+
+# Alone, each lost reply costs the whole time-out, and queries are handled one
+# at a time: a forwarded name every second, not four, lets the server keep up.
+echo "--- a forwarder that loses every third reply"
+for forwarders in 10.53.0.4 10.53.0.4,10.53.0.2; do
+    start_server --forwarders "$forwarders" --record A,local.example,10.9.8.7,60
+    : >"$work/lossy.log"
+    interval=$([ "$forwarders" = 10.53.0.4 ] && echo 1 || echo 0.25)
+    load "lossy-$forwarders" 12 --forwarded-interval "$interval"
+    stop_server
+    judge "lossy-$forwarders" "
+forwarded = [e for e in entries if e['kind'] == 'forwarded']
+names = stub_names('lossy')
+asked = sorted(n for n in names if n.startswith('q'))
+summary = summarize('%s/%s.jsonl' % (work, name))
+if '$forwarders' == '10.53.0.4':
+    check('alone: it got each forwarded query once', asked == sorted(e['name'] for e in forwarded), '%d queries' % len(forwarded))
+    answered_by_stub = {n for i, n in enumerate(names, 1) if i % 3}
+    relayed = {e['name'] for e in forwarded if e['latency'] is not None}
+    check('alone: every reply it gave was relayed', relayed == {n for n in answered_by_stub if n.startswith('q')}, '%d relayed' % len(relayed))
+    check('alone: never two forwarded queries in a row unanswered', summary['forwarded']['most_unanswered_in_row'] <= 1, summary['forwarded'])
+else:
+    check('beside dnsmasq: it got no query twice', len(asked) == len(set(asked)), '%d queries' % len(asked))
+    check('beside dnsmasq: every query answered', all(summary[k]['answered'] == summary[k]['sent'] for k in summary), summary)
+"
+done
+
+finish_checks
