@@ -171,7 +171,7 @@ bool ParseArguments(int argc,
                 return false;
             }
             DnsRecord& record = config.records[nextSlot++];
-            record.type = fields[0] == "A" ? 1 : 15;
+            record.type = fields[0] == "A" ? kTypeA : kTypeMx;
             record.name = fields[1];
             record.value = fields[2];
             record.ttl = static_cast<uint32_t>(std::strtoul(fields[3].c_str(), nullptr, 10));

@@ -37,7 +37,7 @@ void FillRecords() {
     for (size_t i = 0; i < kRecordSlotCount; ++i) {
         DnsRecord& record = state.config.records[i];
         record.enabled = true;
-        record.type = 1;
+        record.type = kTypeA;
         record.name = "host" + std::to_string(i + 1) + ".bench";
         record.value = "10.0.0." + std::to_string(i + 1);
         record.ttl = 300;

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
-#include <limits>
 #include <utility>
+
+#include "config/number_text.h"
+#include "config/ttl_text.h"
 
 namespace {
 
@@ -23,43 +25,20 @@ bool IsLeadingSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
+int DigitValue(char c) {
+    return c >= '0' && c <= '9' ? c - '0' : -1;
 }
 
-// A number as the C library's strtol/strtoul read it: leading blanks, one
-// optional sign, then digits up to the first non-digit. The magnitude
-// saturates at `limit`, so absurdly long digit runs cannot overflow.
-struct ScannedNumber {
-    bool negative = false;
-    uint64_t magnitude = 0;  // 0 when there are no digits
-    bool saturated = false;
-};
-
-ScannedNumber ScanNumber(std::string_view text, uint64_t limit) {
-    ScannedNumber number;
-    size_t at = 0;
-    while (at < text.size() && IsLeadingSpace(text[at])) ++at;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-        number.negative = text[at] == '-';
-        ++at;
-    }
-    for (; at < text.size() && IsDigit(text[at]); ++at) {
-        const uint64_t digit = static_cast<uint64_t>(text[at] - '0');
-        if (number.magnitude > (limit - digit) / 10) {
-            number.magnitude = limit;
-            number.saturated = true;
-        } else if (!number.saturated) {
-            number.magnitude = number.magnitude * 10 + digit;
-        }
-    }
-    return number;
+// A number as the C library's strtol/strtoul read it, from ASCII blanks and
+// digits only.
+ScannedNumber ScanConfigNumber(std::string_view text) {
+    return ScanNumber(text, IsLeadingSpace, DigitValue);
 }
 
 // Slot index: a signed decimal that must land in 0..19. A saturated or
 // negative non-zero value is out of range either way.
 bool ReadSlotIndex(std::string_view text, size_t& slot) {
-    const ScannedNumber number = ScanNumber(text, std::numeric_limits<uint32_t>::max());
+    const ScannedNumber number = ScanConfigNumber(text);
     if (number.saturated || (number.negative && number.magnitude != 0) || number.magnitude >= kRecordSlotCount) {
         return false;
     }
@@ -67,21 +46,10 @@ bool ReadSlotIndex(std::string_view text, size_t& slot) {
     return true;
 }
 
-// TTL text read like strtoul with a 32-bit unsigned long: a magnitude beyond
-// 4294967295 gives 4294967295 whatever the sign, a minus sign otherwise
-// negates modulo 2^32 (so "-1" is 4294967295). 0, including "no digits" and
-// empty text, becomes the default 60 so that no slot ever holds a ttl of 0.
+// TTL text read like strtoul with a 32-bit unsigned long. Empty text and
+// text without digits read as 0 and so become the default.
 uint32_t ReadTtl(std::string_view text) {
-    constexpr uint32_t kDefaultTtl = 60;
-    if (text.empty()) {
-        return kDefaultTtl;
-    }
-    const ScannedNumber number = ScanNumber(text, std::numeric_limits<uint32_t>::max());
-    uint32_t ttl = static_cast<uint32_t>(number.magnitude);
-    if (number.negative && !number.saturated) {
-        ttl = static_cast<uint32_t>(0u - ttl);
-    }
-    return ttl == 0 ? kDefaultTtl : ttl;
+    return TtlFromNumber(ScanConfigNumber(text));
 }
 
 // Built by appending: GCC 12 at -O3 warns falsely on "<" + std::string.
@@ -236,8 +204,8 @@ std::string BuildConfigXml(const ServerConfig& config) {
         const DnsRecord& record = config.records[slot];
         AppendLine(out, 4, Joined("<record index=\"", std::to_string(slot), "\">"));
         AppendElementLine(out, 6, "enabled", record.enabled ? "1" : "0");
-        // Every code but 1 is written as MX; only A and MX exist in the format.
-        AppendElementLine(out, 6, "type", record.type == 1 ? "A" : "MX");
+        // Every type but A is written as MX; only A and MX exist in the format.
+        AppendElementLine(out, 6, "type", record.type == kTypeA ? "A" : "MX");
         AppendElementLine(out, 6, "name", XmlEscape(record.name));
         AppendElementLine(out, 6, "value", XmlEscape(record.value));
         AppendElementLine(out, 6, "ttl", std::to_string(record.ttl));
@@ -274,7 +242,7 @@ ServerConfig ParseConfigXml(std::string_view text, ConfigXmlFindings* findings) 
         }
         DnsRecord record;
         record.enabled = ElementTextOrEmpty(element, "enabled") == "1";
-        record.type = ElementTextOrEmpty(element, "type") == "MX" ? 15 : 1;
+        record.type = ElementTextOrEmpty(element, "type") == "MX" ? kTypeMx : kTypeA;
         record.name = WithoutTrailingDots(XmlUnescape(ElementTextOrEmpty(element, "name")));
         record.value = WithoutTrailingDots(XmlUnescape(ElementTextOrEmpty(element, "value")));
         record.ttl = ReadTtl(ElementTextOrEmpty(element, "ttl"));

@@ -2,10 +2,9 @@
 
 #include <cstdint>
 
-namespace {
+#include "core/records.h"
 
-constexpr uint32_t kDefaultTtl = 60;
-constexpr uint32_t kLargestTtl = 0xFFFFFFFFu;
+namespace {
 
 // White space as the Windows C runtime (msvcrt) sees it: below U+0100 its own
 // table (tab to carriage return, blank and no-break space, but not next line),
@@ -54,30 +53,17 @@ int DigitValue(wchar_t c) {
 
 }  // namespace
 
-uint32_t TtlFromText(std::wstring_view text) {
-    auto at = text.begin();
-    while (at != text.end() && IsLeadingSpace(*at)) {
-        ++at;
-    }
-    bool negative = false;
-    if (at != text.end() && (*at == L'+' || *at == L'-')) {
-        negative = *at == L'-';
-        ++at;
-    }
-    // A magnitude beyond 32 bits gives the largest value whatever the sign;
-    // otherwise a minus sign negates modulo 2^32, so "-1" is 4294967295.
-    uint64_t magnitude = 0;
-    bool saturated = false;
-    for (; at != text.end() && DigitValue(*at) >= 0; ++at) {
-        magnitude = magnitude * 10 + static_cast<uint64_t>(DigitValue(*at));
-        if (magnitude > kLargestTtl) {
-            saturated = true;
-            magnitude = kLargestTtl;
-        }
-    }
-    uint32_t ttl = static_cast<uint32_t>(magnitude);
-    if (negative && !saturated) {
+// A saturated magnitude gives the largest value whatever the sign; otherwise a
+// minus sign negates modulo 2^32, so "-1" is 4294967295. No slot ever holds a
+// ttl of 0, so 0 (no digits included) becomes the default.
+uint32_t TtlFromNumber(const ScannedNumber& number) {
+    uint32_t ttl = number.magnitude;
+    if (number.negative && !number.saturated) {
         ttl = 0u - ttl;
     }
     return ttl == 0 ? kDefaultTtl : ttl;
+}
+
+uint32_t TtlFromText(std::wstring_view text) {
+    return TtlFromNumber(ScanNumber(text, IsLeadingSpace, DigitValue));
 }

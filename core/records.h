@@ -5,13 +5,22 @@
 #include <cstdint>
 #include <string>
 
+// The DNS type codes the program knows: a local record is A or MX, and a
+// question for ANY is answered by either.
+constexpr uint16_t kTypeA = 1;
+constexpr uint16_t kTypeMx = 15;
+constexpr uint16_t kTypeAny = 255;
+
+// The TTL a slot holds when none, or 0, was given.
+constexpr uint32_t kDefaultTtl = 60;
+
 // One local record slot. Writers never store a trailing dot in name or value
 // and never store a ttl of 0.
 struct DnsRecord {
-    int32_t type = 1;  // 1 (A) or 15 (MX)
+    int32_t type = kTypeA;  // kTypeA or kTypeMx
     std::string name;
     std::string value;
-    uint32_t ttl = 60;
+    uint32_t ttl = kDefaultTtl;
     bool enabled = false;
 };
 

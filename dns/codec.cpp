@@ -10,8 +10,6 @@ namespace {
 
 constexpr size_t kHeaderSize = 12;
 constexpr size_t kResponseReserve = 512;
-constexpr uint16_t kTypeA = 1;
-constexpr uint16_t kTypeMx = 15;
 constexpr uint16_t kClassIn = 1;
 constexpr uint16_t kMxPreference = 10;
 constexpr size_t kMaxLabelWritten = 63;

@@ -31,12 +31,12 @@ bool NamesMatch(const std::string& recordName, const std::string& questionName) 
 
 bool TypeFits(int32_t recordType, uint16_t qtype) {
     switch (qtype) {
-        case 1:
-            return recordType == 1;
-        case 15:
-            return recordType == 15;
-        case 255:
-            return recordType == 1 || recordType == 15;
+        case kTypeA:
+            return recordType == kTypeA;
+        case kTypeMx:
+            return recordType == kTypeMx;
+        case kTypeAny:
+            return recordType == kTypeA || recordType == kTypeMx;
         default:
             return false;
     }

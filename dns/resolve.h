@@ -10,8 +10,8 @@
 #include "dns/codec.h"
 
 // A copy of the first enabled slot whose name equals name (ASCII letters
-// compared without case) and whose type fits qtype: 1 and 15 match their own
-// type, 255 either, anything else none. Takes stateLock itself.
+// compared without case) and whose type fits qtype: kTypeA and kTypeMx match
+// their own type, kTypeAny either, anything else none. Takes stateLock itself.
 std::optional<DnsRecord> FindLocalRecord(const std::string& name, uint16_t qtype);
 
 // Answers one parsed query from a local record or, failing that, through the

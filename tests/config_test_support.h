@@ -59,12 +59,12 @@ inline ServerConfig WorkedExampleConfig() {
     config.forwarding.dns1 = "192.0.2.53";
     config.forwarding.dns2 = "198.51.100.53";
     config.records[0].enabled = true;
-    config.records[0].type = 1;
+    config.records[0].type = kTypeA;
     config.records[0].name = "nas.home.test";
     config.records[0].value = "192.0.2.10";
     config.records[0].ttl = 300;
     config.records[1].enabled = true;
-    config.records[1].type = 15;
+    config.records[1].type = kTypeMx;
     config.records[1].name = "home.test";
     config.records[1].value = "mail.home.test";
     config.records[1].ttl = 600;

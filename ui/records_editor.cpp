@@ -21,6 +21,10 @@ constexpr int kButtonTop = kFirstRowTop + static_cast<int>(kRecordSlotCount) * k
 constexpr int kRowTextBufferUnits = 512;
 constexpr int kRowTextReadCount = 511;
 
+// The type box lists A, then MX, so its selection is the row's type.
+constexpr int kTypeChoiceA = 0;
+constexpr int kTypeChoiceMx = 1;
+
 // The open editor, or null.
 HWND editorWindow = nullptr;
 std::array<RecordRowControls, kRecordSlotCount> rows;
@@ -46,12 +50,13 @@ void CreateRow(HWND window, size_t row) {
     controls.type = MakeControl(window, 0, L"COMBOBOX", L"", CBS_DROPDOWNLIST, {50, y, 70, 200}, 0);
     SendMessageW(controls.type, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"A"));
     SendMessageW(controls.type, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"MX"));
-    SendMessageW(controls.type, CB_SETCURSEL, 0, 0);
+    SendMessageW(controls.type, CB_SETCURSEL, kTypeChoiceA, 0);
     // Without automatic scrolling an edit refuses what does not fit, and a
     // long name would lose its typed end.
     controls.name = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", ES_AUTOHSCROLL, {130, y, 220, 24}, 0);
     controls.value = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"", ES_AUTOHSCROLL, {360, y, 170, 24}, 0);
-    controls.ttl = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", L"60", ES_AUTOHSCROLL, {540, y, 70, 24}, 0);
+    controls.ttl = MakeControl(window, WS_EX_CLIENTEDGE, L"EDIT", std::to_wstring(kDefaultTtl).c_str(), ES_AUTOHSCROLL,
+                               {540, y, 70, 24}, 0);
 }
 
 void CreateButtons(HWND window) {
@@ -70,7 +75,7 @@ std::wstring ReadRowText(HWND control) {
 DnsRecord ReadRow(const RecordRowControls& controls) {
     DnsRecord record;
     record.enabled = SendMessageW(controls.enabled, BM_GETCHECK, 0, 0) == BST_CHECKED;
-    record.type = SendMessageW(controls.type, CB_GETCURSEL, 0, 0) == 1 ? 15 : 1;
+    record.type = SendMessageW(controls.type, CB_GETCURSEL, 0, 0) == kTypeChoiceMx ? kTypeMx : kTypeA;
     record.name = WithoutTrailingDots(Utf16ToUtf8(ReadRowText(controls.name)));
     record.value = WithoutTrailingDots(Utf16ToUtf8(ReadRowText(controls.value)));
     record.ttl = TtlFromText(ReadRowText(controls.ttl));
@@ -170,7 +175,7 @@ void FillRecordRows() {
         const DnsRecord& record = state.config.records[row];
         const RecordRowControls& controls = rows[row];
         SendMessageW(controls.enabled, BM_SETCHECK, record.enabled ? BST_CHECKED : BST_UNCHECKED, 0);
-        SendMessageW(controls.type, CB_SETCURSEL, record.type == 1 ? 0 : 1, 0);
+        SendMessageW(controls.type, CB_SETCURSEL, record.type == kTypeA ? kTypeChoiceA : kTypeChoiceMx, 0);
         SetWindowTextW(controls.name, Utf8ToUtf16(record.name).c_str());
         SetWindowTextW(controls.value, Utf8ToUtf16(record.value).c_str());
         wchar_t ttl[16];

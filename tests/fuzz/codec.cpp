@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // An A record whose address comes from the last four bytes of the input.
     DnsRecord a;
-    a.type = 1;
+    a.type = kTypeA;
     a.ttl = ReadUint32(std::vector<uint8_t>(data + size - 4, data + size), 0);
     a.value = std::to_string(data[size - 4]) + "." + std::to_string(data[size - 3]) + "." +
               std::to_string(data[size - 2]) + "." + std::to_string(data[size - 1]);
@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // An MX record naming either mail.<question> or a host cut from the name.
     DnsRecord mx;
-    mx.type = data[2] & 0x80 ? 15 : 28;
+    mx.type = data[2] & 0x80 ? kTypeMx : 28;
     mx.ttl = static_cast<uint32_t>(size);
     mx.value = (data[3] & 1) ? question.name.substr(question.name.size() / 2) : std::string();
     std::string exchange = mx.value.empty() ? "mail." + question.name : mx.value;

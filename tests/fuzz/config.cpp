@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ServerConfig read = ParseConfigXml(text);
     for (const DnsRecord& record : read.records) {
         Check(record.ttl != 0, "ttl 0 stored");
-        Check(record.type == 1 || record.type == 15, "type code", std::to_string(record.type));
+        Check(record.type == kTypeA || record.type == kTypeMx, "type code", std::to_string(record.type));
         Check(record.name.empty() || record.name.back() != '.', "trailing dot in name");
         Check(record.value.empty() || record.value.back() != '.', "trailing dot in value");
     }

@@ -443,15 +443,15 @@ TEST(ConfigXmlRead, WrittenDocumentsReadBackIncludingSlotZeroInsideTheWrapper) {
 }
 
 // What a written configuration must read back as: ttl 0 becomes 60, trailing
-// dots of names and values go, and every type but 1 reads as 15.
+// dots of names and values go, and every type but A reads as MX.
 ServerConfig ExpectedAfterRoundTrip(ServerConfig config) {
     for (DnsRecord& record : config.records) {
         if (record.ttl == 0)
-            record.ttl = 60;
+            record.ttl = kDefaultTtl;
         while (!record.name.empty() && record.name.back() == '.') record.name.pop_back();
         while (!record.value.empty() && record.value.back() == '.') record.value.pop_back();
-        if (record.type != 1)
-            record.type = 15;
+        if (record.type != kTypeA)
+            record.type = kTypeMx;
     }
     return config;
 }

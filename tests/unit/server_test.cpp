@@ -73,11 +73,11 @@ class DnsServer : public ::testing::Test {
         failureCallsWhileRunning = 0;
         failureCallsOnTestThread = 0;
         ServerConfig config;
-        config.records[0].type = 1;
+        config.records[0].type = kTypeA;
         config.records[0].name = "host.example";
         config.records[0].value = "192.168.1.10";
         config.records[0].enabled = true;
-        config.records[1].type = 15;
+        config.records[1].type = kTypeMx;
         config.records[1].name = "mail.example";
         config.records[1].ttl = 300;
         config.records[1].enabled = true;
