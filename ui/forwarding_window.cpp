@@ -93,13 +93,10 @@ LRESULT CALLBACK ForwardingWindowProc(HWND window, UINT message, WPARAM wParam, 
         case WM_DESTROY:
             OnDestroy();
             break;
-        case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORSTATIC:
-            return PaintControlWhite(wParam);
         default:
             break;
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return SharedDefWindowProc(window, message, wParam, lParam);
 }
 
 const ToolWindowClass kForwardingWindowClass = {

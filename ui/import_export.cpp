@@ -17,11 +17,14 @@ namespace {
 constexpr DWORD kFileDialogBufferUnits = 260;
 // Description and pattern alternate; the block ends with an extra NUL.
 constexpr wchar_t kXmlFilter[] = L"XML Files (*.xml)\0*.xml\0All Files (*.*)\0*.*\0";
-constexpr DWORD kOpenFlags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-constexpr DWORD kSaveFlags = OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
 
-// `buffer` holds kFileDialogBufferUnits units and starts empty.
-OPENFILENAMEW FileDialogFields(HWND owner, wchar_t* buffer, DWORD flags) {
+using FileDialogFunction = BOOL(WINAPI*)(LPOPENFILENAMEW);
+
+// The Open and Save dialogs differ only in the function that shows them and in
+// their flags. Cancelling and a failing dialog (a path longer than the buffer,
+// say) both give nothing.
+std::optional<std::wstring> ChooseXmlFile(HWND owner, FileDialogFunction showDialog, DWORD flags) {
+    wchar_t buffer[kFileDialogBufferUnits] = {};
     OPENFILENAMEW dialog;
     ZeroMemory(&dialog, sizeof dialog);
     dialog.lStructSize = sizeof dialog;
@@ -32,7 +35,10 @@ OPENFILENAMEW FileDialogFields(HWND owner, wchar_t* buffer, DWORD flags) {
     dialog.nMaxFile = kFileDialogBufferUnits;
     dialog.lpstrDefExt = L"xml";
     dialog.Flags = flags;
-    return dialog;
+    if (!showDialog(&dialog)) {
+        return std::nullopt;
+    }
+    return std::wstring(buffer);
 }
 
 }  // namespace
@@ -42,24 +48,12 @@ FileChoosers& FileDialogs() {
     return choosers;
 }
 
-// Cancelling and a failing dialog (a path longer than the buffer, say) both
-// give nothing.
 std::optional<std::wstring> ChooseImportFile(HWND owner) {
-    wchar_t buffer[kFileDialogBufferUnits] = {};
-    OPENFILENAMEW dialog = FileDialogFields(owner, buffer, kOpenFlags);
-    if (!GetOpenFileNameW(&dialog)) {
-        return std::nullopt;
-    }
-    return std::wstring(buffer);
+    return ChooseXmlFile(owner, GetOpenFileNameW, OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST);
 }
 
 std::optional<std::wstring> ChooseExportFile(HWND owner) {
-    wchar_t buffer[kFileDialogBufferUnits] = {};
-    OPENFILENAMEW dialog = FileDialogFields(owner, buffer, kSaveFlags);
-    if (!GetSaveFileNameW(&dialog)) {
-        return std::nullopt;
-    }
-    return std::wstring(buffer);
+    return ChooseXmlFile(owner, GetSaveFileNameW, OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT);
 }
 
 std::optional<std::string> ReadFileText(const std::wstring& path) {

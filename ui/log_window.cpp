@@ -156,13 +156,10 @@ LRESULT CALLBACK LogWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         case WM_DESTROY:
             OnDestroy();
             break;
-        case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORSTATIC:
-            return PaintControlWhite(wParam);
         default:
             break;
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return SharedDefWindowProc(window, message, wParam, lParam);
 }
 
 const ToolWindowClass kLogWindowClass = {

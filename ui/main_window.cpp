@@ -217,13 +217,7 @@ void OnDestroy() {
 }  // namespace
 
 void RegisterMainWindowClass(HINSTANCE instance) {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = MainWindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = kMainWindowClass;
-    RegisterClassW(&windowClass);
+    RegisterWindowClass(instance, kMainWindowClass, MainWindowProc);
 }
 
 HWND CreateMainWindow(HINSTANCE instance) {
@@ -272,9 +266,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             break;
         case WM_ERASEBKGND:
             return OnEraseBackground(window, reinterpret_cast<HDC>(wParam));
-        case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORSTATIC:
-            return PaintControlWhite(wParam);
         case WM_COMMAND:
             OnCommand(window, LOWORD(wParam));
             break;
@@ -287,5 +278,5 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         default:
             break;
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return SharedDefWindowProc(window, message, wParam, lParam);
 }

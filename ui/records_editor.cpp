@@ -143,13 +143,10 @@ LRESULT CALLBACK RecordsEditorProc(HWND window, UINT message, WPARAM wParam, LPA
         case WM_DESTROY:
             OnDestroy();
             break;
-        case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORSTATIC:
-            return PaintControlWhite(wParam);
         default:
             break;
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return SharedDefWindowProc(window, message, wParam, lParam);
 }
 
 const ToolWindowClass kRecordsEditorClass = {

@@ -19,8 +19,21 @@ void ApplySharedFont(HWND control) {
     }
 }
 
-LRESULT PaintControlWhite(WPARAM deviceContext) {
-    const HDC dc = reinterpret_cast<HDC>(deviceContext);
+void RegisterWindowClass(HINSTANCE instance, const wchar_t* className, WNDPROC procedure) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = className;
+    RegisterClassW(&windowClass);
+}
+
+LRESULT SharedDefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_CTLCOLOREDIT && message != WM_CTLCOLORSTATIC) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    const HDC dc = reinterpret_cast<HDC>(wParam);
     SetTextColor(dc, RGB(0, 0, 0));
     SetBkColor(dc, RGB(255, 255, 255));
     return reinterpret_cast<LRESULT>(Ui().whiteBrush);
@@ -45,15 +58,9 @@ HWND OpenToolWindow(HWND& slot, const ToolWindowClass& kind, HWND owner) {
         SetForegroundWindow(slot);
         return slot;
     }
-    // Registered again at every opening; a repeated registration fails
-    // harmlessly because the class already exists.
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = kind.procedure;
-    windowClass.hInstance = Ui().instance;
-    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = kind.className;
-    RegisterClassW(&windowClass);
+    // Registered again at every opening, which costs nothing once the class
+    // exists and keeps the tool windows free of a start-up step.
+    RegisterWindowClass(Ui().instance, kind.className, kind.procedure);
 
     slot = CreateWindowExW(0, kind.className, kind.title, kind.style, CW_USEDEFAULT, CW_USEDEFAULT, kind.width,
                            kind.height, owner, nullptr, Ui().instance, nullptr);

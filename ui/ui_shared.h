@@ -18,8 +18,15 @@ UiShared& Ui();
 // Sends the shared font to a control (if the font exists).
 void ApplySharedFont(HWND control);
 
-// Black text on the shared white brush, for WM_CTLCOLOREDIT / WM_CTLCOLORSTATIC.
-LRESULT PaintControlWhite(WPARAM deviceContext);
+// Registers a window class with the arrow cursor and the system window
+// colour as background. The result is not checked: registering a class that
+// exists already fails harmlessly.
+void RegisterWindowClass(HINSTANCE instance, const wchar_t* className, WNDPROC procedure);
+
+// What every window of the program does with a message its own procedure
+// leaves: WM_CTLCOLOREDIT and WM_CTLCOLORSTATIC are answered with black text on
+// the shared white brush, every other message goes to DefWindowProcW.
+LRESULT SharedDefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 struct ControlPlace {
     int x;
