@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -491,12 +490,7 @@ TEST_F(MainWindowTest, LongTextTypedIntoTheToolWindowsIsKeptWhole) {
     PumpMessages();
     EXPECT_FALSE(IsWindow(forwarding));
 
-    ServerConfig saved;
-    {
-        ServerState& state = GetServerState();
-        std::lock_guard<std::mutex> hold(state.stateLock);
-        saved = state.config;
-    }
+    const ServerConfig saved = test_support::LiveConfig();
     const DnsRecord& record = saved.records[19];
     EXPECT_TRUE(record.enabled);
     EXPECT_EQ(record.type, 15);

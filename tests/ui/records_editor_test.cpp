@@ -1,3 +1,4 @@
+#include <mutex>
 #include <thread>
 
 #include "tool_window_support.h"

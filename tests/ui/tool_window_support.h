@@ -10,8 +10,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +29,9 @@
 
 namespace tool_test {
 
+using test_support::LiveConfig;
+using test_support::ReadBytes;
+using test_support::SetLiveConfig;
 using ui_test::ClassName;
 using ui_test::PumpMessages;
 using ui_test::WindowText;
@@ -91,28 +92,11 @@ inline std::vector<HWND> ChildrenOf(HWND window) {
     return children;
 }
 
-inline std::string ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
     out.close();
     ASSERT_TRUE(out.good()) << "could not write " << path.string();
-}
-
-inline ServerConfig LiveConfig() {
-    ServerState& state = GetServerState();
-    std::lock_guard<std::mutex> hold(state.stateLock);
-    return state.config;
-}
-
-inline void SetLiveConfig(const ServerConfig& config) {
-    ServerState& state = GetServerState();
-    std::lock_guard<std::mutex> hold(state.stateLock);
-    state.config = config;
 }
 
 inline bool SameConfig(const ServerConfig& a, const ServerConfig& b) {
