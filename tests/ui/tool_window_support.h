@@ -32,7 +32,16 @@ namespace tool_test {
 using test_support::LiveConfig;
 using test_support::ReadBytes;
 using test_support::SetLiveConfig;
+using ui_test::Box;
+using ui_test::ChildrenOf;
 using ui_test::ClassName;
+using ui_test::ControlSpec;
+using ui_test::ExpectChildren;
+using ui_test::ExpectControls;
+using ui_test::kAnyLength;
+using ui_test::kFlatEdge;
+using ui_test::kScrollsSideways;
+using ui_test::kSunkenEdge;
 using ui_test::PumpMessages;
 using ui_test::WindowText;
 
@@ -74,22 +83,6 @@ inline std::optional<std::wstring> PickExportPath(HWND) {
 
 inline void Command(HWND window, int id) {
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
-}
-
-// A control's rectangle in its parent's client coordinates.
-inline RECT PlaceOf(HWND control) {
-    RECT rect{};
-    GetWindowRect(control, &rect);
-    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-inline std::vector<HWND> ChildrenOf(HWND window) {
-    std::vector<HWND> children;
-    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        children.push_back(child);
-    }
-    return children;
 }
 
 inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
