@@ -3,9 +3,11 @@
 // leaves the process.
 #include "dns/datagram.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,15 +42,18 @@ void CheckLogLine(std::string_view line) {
     }
 }
 
+// The first six slots: A and MX records, a value that is no address, an MX
+// host with trailing dots, an empty name and a one-letter one.
 void SeedTable() {
     using test_support::Record;
+    const DnsRecord seeds[] = {Record(1, "host.example", "192.168.1.10"),
+                               Record(15, "host.example", ""),
+                               Record(1, "bad.example", "not-an-address"),
+                               Record(15, "mx.example", "exchange.example..."),
+                               Record(1, "", "10.0.0.1"),
+                               Record(15, "a", "")};
     ServerConfig config;
-    config.records[0] = Record(1, "host.example", "192.168.1.10");
-    config.records[1] = Record(15, "host.example", "");
-    config.records[2] = Record(1, "bad.example", "not-an-address");
-    config.records[3] = Record(15, "mx.example", "exchange.example...");
-    config.records[4] = Record(1, "", "10.0.0.1");
-    config.records[5] = Record(15, "a", "");
+    std::copy(std::begin(seeds), std::end(seeds), config.records.begin());
     test_support::SetLiveConfig(config);
 }
 
