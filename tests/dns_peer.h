@@ -10,15 +10,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "dns/udp_socket.h"
+#include "test_support.h"
 
 namespace dns_peer {
 
@@ -140,14 +139,9 @@ class SharedPortPeers {
     std::vector<std::unique_ptr<Peer>> peers_;
 };
 
-inline std::string ReadLog(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Messages of the log, timestamps and CR LF removed.
 inline std::vector<std::string> LogMessages(const std::filesystem::path& path) {
-    const std::string log = ReadLog(path);
+    const std::string log = test_support::ReadBytes(path);
     std::vector<std::string> messages;
     size_t start = 0;
     while (start < log.size()) {

@@ -3,16 +3,18 @@
 // leaves the process.
 #include "dns/datagram.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/server_state.h"
 #include "dns/codec.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -40,24 +42,19 @@ void CheckLogLine(std::string_view line) {
     }
 }
 
-DnsRecord Record(int32_t type, const char* name, const char* value) {
-    DnsRecord record;
-    record.type = type;
-    record.name = name;
-    record.value = value;
-    record.enabled = true;
-    return record;
-}
-
+// The first six slots: A and MX records, a value that is no address, an MX
+// host with trailing dots, an empty name and a one-letter one.
 void SeedTable() {
-    ServerState& state = GetServerState();
-    std::lock_guard<std::mutex> hold(state.stateLock);
-    state.config.records[0] = Record(1, "host.example", "192.168.1.10");
-    state.config.records[1] = Record(15, "host.example", "");
-    state.config.records[2] = Record(1, "bad.example", "not-an-address");
-    state.config.records[3] = Record(15, "mx.example", "exchange.example...");
-    state.config.records[4] = Record(1, "", "10.0.0.1");
-    state.config.records[5] = Record(15, "a", "");
+    using test_support::Record;
+    const DnsRecord seeds[] = {Record(1, "host.example", "192.168.1.10"),
+                               Record(15, "host.example", ""),
+                               Record(1, "bad.example", "not-an-address"),
+                               Record(15, "mx.example", "exchange.example..."),
+                               Record(1, "", "10.0.0.1"),
+                               Record(15, "a", "")};
+    ServerConfig config;
+    std::copy(std::begin(seeds), std::end(seeds), config.records.begin());
+    test_support::SetLiveConfig(config);
 }
 
 }  // namespace

@@ -16,41 +16,18 @@ TEST_F(ForwardingWindow, BuildsLabelsEditsAndButtonsAtTheirPlaces) {
     HWND window = OpenForwardingWindow(Owner());
     ASSERT_NE(window, nullptr);
     const std::vector<HWND> children = ChildrenOf(window);
-    ASSERT_EQ(children.size(), 8u);
-    const struct {
-        const wchar_t* className;
-        const wchar_t* text;
-        int x, y, width, height, id;
-    } expected[] = {
-        {L"Static", L"Forwarding DNS 1 IPv4:", 20, 20, 200, 20, 0},
-        {L"Edit", L"", 220, 16, 260, 26, 0},
-        {L"Static", L"Forwarding DNS 2 IPv4:", 20, 60, 200, 20, 0},
-        {L"Edit", L"", 220, 56, 260, 26, 0},
-        {L"Static", L"Forwarding DNS 3 IPv4:", 20, 100, 200, 20, 0},
-        {L"Edit", L"", 220, 96, 260, 26, 0},
-        {L"Button", L"Save", 220, 150, 120, 34, kForwardingSaveId},
-        {L"Button", L"Cancel", 360, 150, 120, 34, kForwardingCancelId},
-    };
-    for (size_t i = 0; i < children.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(ClassName(children[i]), expected[i].className);
-        EXPECT_EQ(WindowText(children[i]), expected[i].text);
-        EXPECT_EQ(GetDlgCtrlID(children[i]), expected[i].id);
-        const RECT at = PlaceOf(children[i]);
-        EXPECT_EQ(at.left, expected[i].x);
-        EXPECT_EQ(at.top, expected[i].y);
-        EXPECT_EQ(at.right - at.left, expected[i].width);
-        EXPECT_EQ(at.bottom - at.top, expected[i].height);
-        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(children[i], WM_GETFONT, 0, 0)), Ui().sharedFont);
-        const bool isEdit = expected[i].className == std::wstring(L"Edit");
-        EXPECT_EQ((GetWindowLongW(children[i], GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0, isEdit);
-        if (isEdit) {
-            EXPECT_NE(GetWindowLongW(children[i], GWL_STYLE) & ES_AUTOHSCROLL, 0);
-        }
-    }
-    EXPECT_EQ(children[1], ForwarderEdits()[0]);
-    EXPECT_EQ(children[3], ForwarderEdits()[1]);
-    EXPECT_EQ(children[5], ForwarderEdits()[2]);
+    const std::array<HWND, 3>& edits = ForwarderEdits();
+    ASSERT_NO_FATAL_FAILURE(
+        ExpectControls(children, {
+                                     {L"Static", L"Forwarding DNS 1 IPv4:", 0, Box{20, 20, 200, 20}, {}, kFlatEdge},
+                                     {L"Edit", L"", 0, Box{220, 16, 260, 26}, kScrollsSideways, kSunkenEdge, edits[0]},
+                                     {L"Static", L"Forwarding DNS 2 IPv4:", 0, Box{20, 60, 200, 20}, {}, kFlatEdge},
+                                     {L"Edit", L"", 0, Box{220, 56, 260, 26}, kScrollsSideways, kSunkenEdge, edits[1]},
+                                     {L"Static", L"Forwarding DNS 3 IPv4:", 0, Box{20, 100, 200, 20}, {}, kFlatEdge},
+                                     {L"Edit", L"", 0, Box{220, 96, 260, 26}, kScrollsSideways, kSunkenEdge, edits[2]},
+                                     {L"Button", L"Save", kForwardingSaveId, Box{220, 150, 120, 34}, {}, kFlatEdge},
+                                     {L"Button", L"Cancel", kForwardingCancelId, Box{360, 150, 120, 34}, {}, kFlatEdge},
+                                 }));
 
     HDC dc = GetDC(window);
     EXPECT_EQ(

@@ -12,47 +12,32 @@ HWND LogView(HWND window) {
     return GetDlgItem(window, kLogViewId);
 }
 
-void ExpectPlace(HWND control, int x, int y, int width, int height) {
-    const RECT at = PlaceOf(control);
-    EXPECT_EQ(at.left, x);
-    EXPECT_EQ(at.top, y);
-    EXPECT_EQ(at.right - at.left, width);
-    EXPECT_EQ(at.bottom - at.top, height);
-}
-
-void ExpectLayoutFollowsClient(HWND window) {
+// The view fills the client area but for a margin and the row of buttons
+// along the bottom, which keep their size; it wraps lines rather than scroll
+// sideways.
+std::vector<ControlSpec> LogWindowControls(HWND window) {
     RECT client{};
     GetClientRect(window, &client);
     const int cw = client.right;
     const int ch = client.bottom;
-    ExpectPlace(LogView(window), 10, 10, cw - 20, ch - 70);
-    ExpectPlace(GetDlgItem(window, kLogRefreshId), 10, ch - 50, 140, 34);
-    ExpectPlace(GetDlgItem(window, kLogClearId), 160, ch - 50, 140, 34);
-    ExpectPlace(GetDlgItem(window, kLogCloseId), 310, ch - 50, 140, 34);
+    const LONG viewBits = WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
+    return {
+        {L"Edit",
+         nullptr,
+         kLogViewId,
+         Box{10, 10, cw - 20, ch - 70},
+         {viewBits | WS_HSCROLL | ES_AUTOHSCROLL, viewBits},
+         kSunkenEdge},
+        {L"Button", L"Refresh", kLogRefreshId, Box{10, ch - 50, 140, 34}},
+        {L"Button", L"Clear log", kLogClearId, Box{160, ch - 50, 140, 34}},
+        {L"Button", L"Close", kLogCloseId, Box{310, ch - 50, 140, 34}},
+    };
 }
 
 TEST_F(LogWindow, BuildsTheViewAndButtonsAndFollowsResizing) {
     HWND window = OpenLogWindow(Owner());
     ASSERT_NE(window, nullptr);
-    const std::vector<HWND> children = ChildrenOf(window);
-    ASSERT_EQ(children.size(), 4u);
-    EXPECT_EQ(GetDlgCtrlID(children[0]), kLogViewId);
-    EXPECT_EQ(GetDlgCtrlID(children[1]), kLogRefreshId);
-    EXPECT_EQ(GetDlgCtrlID(children[2]), kLogClearId);
-    EXPECT_EQ(GetDlgCtrlID(children[3]), kLogCloseId);
-    EXPECT_EQ(WindowText(children[1]), L"Refresh");
-    EXPECT_EQ(WindowText(children[2]), L"Clear log");
-    EXPECT_EQ(WindowText(children[3]), L"Close");
-    EXPECT_EQ(ClassName(children[0]), L"Edit");
-    const LONG style = GetWindowLongW(children[0], GWL_STYLE);
-    const LONG wanted = WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
-    EXPECT_EQ(style & wanted, wanted);
-    EXPECT_EQ(style & (WS_HSCROLL | ES_AUTOHSCROLL), 0);
-    EXPECT_NE(GetWindowLongW(children[0], GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
-    for (HWND child : children) {
-        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)), Ui().sharedFont);
-    }
-    ExpectLayoutFollowsClient(window);
+    ASSERT_NO_FATAL_FAILURE(ExpectChildren(window, LogWindowControls(window)));
 
     const SIZE sizes[] = {{900, 700}, {480, 300}, {1000, 400}};
     for (const SIZE& size : sizes) {
@@ -62,7 +47,7 @@ TEST_F(LogWindow, BuildsTheViewAndButtonsAndFollowsResizing) {
         RECT client{};
         GetClientRect(window, &client);
         ASSERT_GT(client.right, 400);
-        ExpectLayoutFollowsClient(window);
+        ExpectChildren(window, LogWindowControls(window));
     }
 }
 

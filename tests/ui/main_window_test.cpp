@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,20 +23,29 @@
 
 namespace {
 
+using ui_test::Box;
 using ui_test::ClassName;
+using ui_test::ControlSpec;
+using ui_test::ExpectControlsById;
+using ui_test::PlaceOf;
 using ui_test::PumpMessages;
+using ui_test::StyleBits;
 using ui_test::WaitUntil;
 using ui_test::WindowText;
 
-struct Box {
-    int x, y, width, height;
-    bool operator==(const Box& other) const {
-        return x == other.x && y == other.y && width == other.width && height == other.height;
-    }
-};
-
-std::ostream& operator<<(std::ostream& out, const Box& box) {
-    return out << "(" << box.x << ", " << box.y << ", " << box.width << " x " << box.height << ")";
+// The five buttons in their row, then the status panel, folded away.
+std::vector<ControlSpec> MainWindowControls() {
+    const StyleBits pushButton{BS_TYPEMASK, BS_PUSHBUTTON};  // no default-button or other type bits
+    const LONG panelBits = WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
+    return {
+        // The server started while the window was created.
+        {L"Button", L"Stop server", kStartStopButtonId, std::nullopt, pushButton},
+        {L"Button", L"DNS Settings", kRecordsEditorButtonId, std::nullopt, pushButton},
+        {L"Button", L"Forwarding", kForwardingButtonId, std::nullopt, pushButton},
+        {L"Button", L"Log", kLogButtonId, std::nullopt, pushButton},
+        {L"Button", L"Status", kStatusButtonId, std::nullopt, pushButton},
+        {L"Edit", nullptr, kStatusPanelId, std::nullopt, {panelBits, panelBits}, ui_test::kSunkenEdge, nullptr, false},
+    };
 }
 
 // Creates the real main window through the program's own code, in a data
@@ -84,13 +92,6 @@ class MainWindowTest : public ::testing::Test {
     }
 
     HWND Control(int id) const { return GetDlgItem(window_, id); }
-
-    Box ControlBox(int id) const {
-        RECT rect{};
-        GetWindowRect(Control(id), &rect);
-        MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&rect), 2);
-        return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
-    }
 
     void Press(int id) {
         SendMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
@@ -171,39 +172,7 @@ TEST_F(MainWindowTest, FrameTitleAndClassAreFixed) {
 
 TEST_F(MainWindowTest, ControlsHaveTheirIdsTextsStylesAndTheSharedFont) {
     OpenMainWindow();
-    struct Expected {
-        int id;
-        const wchar_t* className;
-        const wchar_t* text;
-        bool visible;
-    };
-    const Expected expected[] = {
-        {kStartStopButtonId, L"Button", L"Stop server", true},  // the server started while the window was created
-        {kRecordsEditorButtonId, L"Button", L"DNS Settings", true},
-        {kForwardingButtonId, L"Button", L"Forwarding", true},
-        {kLogButtonId, L"Button", L"Log", true},
-        {kStatusButtonId, L"Button", L"Status", true},
-        {kStatusPanelId, L"Edit", nullptr, false},
-    };
-    for (const Expected& e : expected) {
-        SCOPED_TRACE(e.id);
-        const HWND control = Control(e.id);
-        ASSERT_NE(control, nullptr);
-        EXPECT_EQ(_wcsicmp(ClassName(control).c_str(), e.className), 0) << ClassName(control).c_str();
-        if (e.text != nullptr) {
-            EXPECT_EQ(WindowText(control), e.text);
-        }
-        EXPECT_EQ(IsWindowVisible(control) != FALSE, e.visible);
-        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), Ui().sharedFont);
-    }
-    const LONG panelStyle = GetWindowLongW(Control(kStatusPanelId), GWL_STYLE);
-    const LONG panelBits = WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
-    EXPECT_EQ(panelStyle & panelBits, panelBits);
-    EXPECT_NE(GetWindowLongW(Control(kStatusPanelId), GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
-    for (int id : {kStartStopButtonId, kRecordsEditorButtonId, kForwardingButtonId, kLogButtonId, kStatusButtonId}) {
-        // Plain push buttons: no default-button or other type bits.
-        EXPECT_EQ(GetWindowLongW(Control(id), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON) << id;
-    }
+    ASSERT_NO_FATAL_FAILURE(ExpectControlsById(window_, MainWindowControls()));
 
     ASSERT_NE(Ui().sharedFont, nullptr);
     LOGFONTW font{};
@@ -221,31 +190,31 @@ TEST_F(MainWindowTest, ButtonsFollowTheClientWidth) {
     OpenMainWindow();
     struct Case {
         int clientWidth;
-        Box startStop, settings, forwarding, log, status;
+        Box buttons[5];  // in the order of MainWindowControls()
     };
     const Case cases[] = {
         // s = 584, w1 = 133, w2 = 91
-        {680, {42, 8, 139, 30}, {191, 8, 142, 30}, {343, 8, 142, 30}, {494, 8, 81, 30}, {582, 8, 81, 30}},
+        {680, {{42, 8, 139, 30}, {191, 8, 142, 30}, {343, 8, 142, 30}, {494, 8, 81, 30}, {582, 8, 81, 30}}},
         // s = 540 (the floor), w1 = 123, w2 = 90 (84 would be too narrow)
-        {600, {42, 8, 129, 30}, {181, 8, 132, 30}, {323, 8, 132, 30}, {464, 8, 80, 30}, {551, 8, 80, 30}},
+        {600, {{42, 8, 129, 30}, {181, 8, 132, 30}, {323, 8, 132, 30}, {464, 8, 80, 30}, {551, 8, 80, 30}}},
         // Narrower still: the floor holds.
-        {500, {42, 8, 129, 30}, {181, 8, 132, 30}, {323, 8, 132, 30}, {464, 8, 80, 30}, {551, 8, 80, 30}},
+        {500, {{42, 8, 129, 30}, {181, 8, 132, 30}, {323, 8, 132, 30}, {464, 8, 80, 30}, {551, 8, 80, 30}}},
         // s = 699: 159.77 and 109.84 are truncated, not rounded.
-        {795, {42, 8, 165, 30}, {217, 8, 168, 30}, {395, 8, 168, 30}, {572, 8, 99, 30}, {678, 8, 99, 30}},
+        {795, {{42, 8, 165, 30}, {217, 8, 168, 30}, {395, 8, 168, 30}, {572, 8, 99, 30}, {678, 8, 99, 30}}},
         // From 796 on the widths are fixed.
-        {796, {42, 8, 166, 30}, {218, 8, 169, 30}, {397, 8, 169, 30}, {575, 8, 100, 30}, {682, 8, 100, 30}},
-        {1000, {42, 8, 166, 30}, {218, 8, 169, 30}, {397, 8, 169, 30}, {575, 8, 100, 30}, {682, 8, 100, 30}},
+        {796, {{42, 8, 166, 30}, {218, 8, 169, 30}, {397, 8, 169, 30}, {575, 8, 100, 30}, {682, 8, 100, 30}}},
+        {1000, {{42, 8, 166, 30}, {218, 8, 169, 30}, {397, 8, 169, 30}, {575, 8, 100, 30}, {682, 8, 100, 30}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.clientWidth);
         SetClientWidth(c.clientWidth);
         ASSERT_EQ(ClientWidth(), c.clientWidth);
-        EXPECT_EQ(ControlBox(kStartStopButtonId), c.startStop);
-        EXPECT_EQ(ControlBox(kRecordsEditorButtonId), c.settings);
-        EXPECT_EQ(ControlBox(kForwardingButtonId), c.forwarding);
-        EXPECT_EQ(ControlBox(kLogButtonId), c.log);
-        EXPECT_EQ(ControlBox(kStatusButtonId), c.status);
-        EXPECT_EQ(ControlBox(kStatusPanelId), (Box{14, 50, c.clientWidth - 28, std::max(ClientHeight() - 60, 60)}));
+        std::vector<ControlSpec> table = MainWindowControls();
+        for (size_t button = 0; button < 5; ++button) {
+            table[button].place = c.buttons[button];
+        }
+        table[5].place = Box{14, 50, c.clientWidth - 28, std::max(ClientHeight() - 60, 60)};
+        ExpectControlsById(window_, table);
     }
 }
 
@@ -349,7 +318,7 @@ TEST_F(MainWindowTest, StatusButtonFoldsThePanelOutAndInWithFreshFigures) {
     EXPECT_EQ(size.cx, 696);
     EXPECT_EQ(size.cy, 360);
     EXPECT_TRUE(IsWindowVisible(Control(kStatusPanelId)));
-    EXPECT_EQ(ControlBox(kStatusPanelId), (Box{14, 50, ClientWidth() - 28, ClientHeight() - 60}));
+    EXPECT_EQ(PlaceOf(Control(kStatusPanelId)), (Box{14, 50, ClientWidth() - 28, ClientHeight() - 60}));
     EXPECT_EQ(WindowText(Control(kStatusPanelId)), Utf8ToUtf16(BuildStatusReport()));
     EXPECT_NE(WindowText(Control(kStatusPanelId)).find(L"Requests:       5000000000\r\n"), std::wstring::npos);
 
@@ -363,7 +332,7 @@ TEST_F(MainWindowTest, StatusButtonFoldsThePanelOutAndInWithFreshFigures) {
     // Rebuilt at the second press as well.
     EXPECT_NE(WindowText(Control(kStatusPanelId)).find(L"Requests:       5000000001\r\n"), std::wstring::npos);
     // The folded panel keeps its minimum height.
-    EXPECT_EQ(ControlBox(kStatusPanelId).height, 60);
+    EXPECT_EQ(PlaceOf(Control(kStatusPanelId)).height, 60);
 
     state.stats.requests = requests;
 }
@@ -491,12 +460,7 @@ TEST_F(MainWindowTest, LongTextTypedIntoTheToolWindowsIsKeptWhole) {
     PumpMessages();
     EXPECT_FALSE(IsWindow(forwarding));
 
-    ServerConfig saved;
-    {
-        ServerState& state = GetServerState();
-        std::lock_guard<std::mutex> hold(state.stateLock);
-        saved = state.config;
-    }
+    const ServerConfig saved = test_support::LiveConfig();
     const DnsRecord& record = saved.records[19];
     EXPECT_TRUE(record.enabled);
     EXPECT_EQ(record.type, 15);

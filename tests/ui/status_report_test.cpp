@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "core/server_state.h"
@@ -31,10 +30,7 @@ class StatusReportTest : public ::testing::Test {
         JoinFinishedWorker();
         SetServerPortsForTesting(0, 0);
         ServerState& state = GetServerState();
-        {
-            std::lock_guard<std::mutex> hold(state.stateLock);
-            state.config = ServerConfig{};
-        }
+        test_support::SetLiveConfig(ServerConfig{});
         state.running = savedRunning_;
         state.lastSocketError = savedError_;
         state.stats.requests = savedRequests_;
@@ -141,11 +137,9 @@ TEST_F(StatusReportTest, ErrorLineOnlyWhenStoppedAndSigned) {
 // answers and a datagram that does not parse.
 TEST_F(StatusReportTest, CountersShowWhatTheServerCounted) {
     SetFigures(false, 0, 4294967295ULL, 4294967295ULL, 7);
-    {
-        ServerState& state = GetServerState();
-        std::lock_guard<std::mutex> hold(state.stateLock);
-        state.config.records[0] = {1, "host.example", "10.0.0.1", 60, true};
-    }
+    ServerConfig config = test_support::LiveConfig();
+    config.records[0] = test_support::Record(1, "host.example", "10.0.0.1", 60);
+    test_support::SetLiveConfig(config);
     UseAnyListenPortForTesting();
     StartServer();
     ASSERT_TRUE(dns_peer::WaitFor([] { return ListeningPort() != 0; }));

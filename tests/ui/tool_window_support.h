@@ -10,8 +10,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,7 +29,19 @@
 
 namespace tool_test {
 
+using test_support::LiveConfig;
+using test_support::ReadBytes;
+using test_support::SetLiveConfig;
+using ui_test::Box;
+using ui_test::ChildrenOf;
 using ui_test::ClassName;
+using ui_test::ControlSpec;
+using ui_test::ExpectChildren;
+using ui_test::ExpectControls;
+using ui_test::kAnyLength;
+using ui_test::kFlatEdge;
+using ui_test::kScrollsSideways;
+using ui_test::kSunkenEdge;
 using ui_test::PumpMessages;
 using ui_test::WindowText;
 
@@ -75,44 +85,11 @@ inline void Command(HWND window, int id) {
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
 }
 
-// A control's rectangle in its parent's client coordinates.
-inline RECT PlaceOf(HWND control) {
-    RECT rect{};
-    GetWindowRect(control, &rect);
-    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-inline std::vector<HWND> ChildrenOf(HWND window) {
-    std::vector<HWND> children;
-    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        children.push_back(child);
-    }
-    return children;
-}
-
-inline std::string ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
     out.close();
     ASSERT_TRUE(out.good()) << "could not write " << path.string();
-}
-
-inline ServerConfig LiveConfig() {
-    ServerState& state = GetServerState();
-    std::lock_guard<std::mutex> hold(state.stateLock);
-    return state.config;
-}
-
-inline void SetLiveConfig(const ServerConfig& config) {
-    ServerState& state = GetServerState();
-    std::lock_guard<std::mutex> hold(state.stateLock);
-    state.config = config;
 }
 
 inline bool SameConfig(const ServerConfig& a, const ServerConfig& b) {

@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test_support::Record;
 
 std::string HexDump(const Bytes& bytes) {
     std::string out;
@@ -64,16 +67,6 @@ Bytes Header(uint8_t id0, uint8_t id1, uint8_t flags0, uint8_t flags1) {
 Bytes TypeAndClass(uint16_t qtype, uint16_t qclass) {
     return {static_cast<uint8_t>(qtype >> 8), static_cast<uint8_t>(qtype & 0xFF), static_cast<uint8_t>(qclass >> 8),
             static_cast<uint8_t>(qclass & 0xFF)};
-}
-
-DnsRecord Record(int32_t type, const std::string& name, const std::string& value, uint32_t ttl) {
-    DnsRecord record;
-    record.type = type;
-    record.name = name;
-    record.value = value;
-    record.ttl = ttl;
-    record.enabled = true;
-    return record;
 }
 
 // Parses query and answers it from record, the way the worker does.

@@ -5,11 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
 
 #include "config/config_storage.h"
@@ -58,6 +56,9 @@ SaveObstacle::~SaveObstacle() {
 
 namespace {
 
+using test_support::InCi;
+using test_support::ReadBytes;
+
 mode_t ModeOf(const std::filesystem::path& path) {
     struct stat info {};
     EXPECT_EQ(::stat(path.c_str(), &info), 0);
@@ -76,16 +77,6 @@ TEST(ConfigStoragePosix, NewFileHonoursTheUmaskAndReplacedFileKeepsItsMode) {
     ASSERT_EQ(::chmod(file.c_str(), 0604), 0);
     ASSERT_TRUE(SaveConfig());
     EXPECT_EQ(ModeOf(file), 0604u);
-}
-
-bool InCi() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && std::string(ci) == "true";
-}
-
-std::string ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // The owner's write bit alone does not say whether this process may write a

@@ -2,9 +2,7 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
 
 #include "config/config_storage.h"
@@ -59,17 +57,8 @@ namespace {
 namespace fs = std::filesystem;
 using config_test::FileIdentity;
 using config_test::WorkedExampleConfig;
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void SetLiveConfig(const ServerConfig& config) {
-    ServerState& state = GetServerState();
-    std::lock_guard<std::mutex> hold(state.stateLock);
-    state.config = config;
-}
+using test_support::ReadBytes;
+using test_support::SetLiveConfig;
 
 ServerConfig Changed() {
     ServerConfig config = WorkedExampleConfig();

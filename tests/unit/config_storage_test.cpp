@@ -24,11 +24,9 @@ namespace {
 namespace fs = std::filesystem;
 using config_test::DescribeDifference;
 using config_test::WorkedExampleConfig;
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using test_support::LiveConfig;
+using test_support::ReadBytes;
+using test_support::SetLiveConfig;
 
 void WriteBytes(const fs::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -41,18 +39,6 @@ std::set<std::string> FolderEntries(const fs::path& folder) {
         names.insert(Utf16ToUtf8(test_support::WidePath(entry.path().filename())));
     }
     return names;
-}
-
-ServerConfig LiveConfig() {
-    ServerState& state = GetServerState();
-    std::lock_guard<std::mutex> hold(state.stateLock);
-    return state.config;
-}
-
-void SetLiveConfig(const ServerConfig& config) {
-    ServerState& state = GetServerState();
-    std::lock_guard<std::mutex> hold(state.stateLock);
-    state.config = config;
 }
 
 // A configuration that differs from the defaults in every part, so a load that

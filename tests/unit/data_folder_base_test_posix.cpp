@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -23,12 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test_support::FromWide;
+using test_support::ReadBytes;
 using test_support::ScratchFolder;
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Sets (or, with nullopt, removes) one environment variable for the scope.
 class ScopedEnvironment {
@@ -128,13 +123,7 @@ TEST_F(DataFolderBase, BaseThatIsNotUtf8KeepsItsBytes) {
 
     AppendLogLine("Log cleared");
     ASSERT_TRUE(SaveConfig());
-    std::string expected;
-    {
-        ServerState& state = GetServerState();
-        std::lock_guard<std::mutex> hold(state.stateLock);
-        expected = BuildConfigXml(state.config);
-    }
-    EXPECT_EQ(ReadBytes(folder / "config.xml"), expected);
+    EXPECT_EQ(ReadBytes(folder / "config.xml"), BuildConfigXml(test_support::LiveConfig()));
     const std::string log = ReadBytes(folder / "dns.log");
     EXPECT_EQ(log.substr(std::min<size_t>(log.size(), 19)), " Log cleared\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(scratch_.path()), {}), 1) << "no second, renamed home";

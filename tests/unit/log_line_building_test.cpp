@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "log/event_log.h"
@@ -14,10 +12,7 @@
 
 namespace {
 
-std::string ReadBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using test_support::ReadBytes;
 
 TEST(LogLineBuilding, TimestampYearHasNoFixedWidth) {
     EXPECT_EQ(FormatLogTimestamp(LocalTimeFields{0, 1, 1, 0, 0, 0}), "0-01-01 00:00:00");

@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <thread>
 
 #include "core/server_state.h"
 #include "dns/forward.h"
 #include "dns/resolve.h"
 #include "dns_peer.h"
+#include "test_support.h"
 
 namespace {
 
@@ -24,8 +24,7 @@ class RefusedUpstream : public ::testing::Test {
     void SetUp() override { ASSERT_TRUE(StartSocketLayer()); }
     void TearDown() override {
         SetUpstreamPortForTesting(0);
-        std::lock_guard<std::mutex> hold(GetServerState().stateLock);
-        GetServerState().config = ServerConfig{};
+        test_support::SetLiveConfig(ServerConfig{});
         StopSocketLayer();
     }
 };
@@ -48,12 +47,9 @@ TEST_F(RefusedUpstream, ForwardAttemptEndsAtOnce) {
 
 // 127.0.0.3 is asked first and refuses; 127.0.0.1 answers on the same port.
 TEST_F(RefusedUpstream, NextForwarderIsAskedWithoutWaiting) {
-    {
-        ServerConfig config;
-        config.forwarding = {"127.0.0.3", "127.0.0.1", ""};
-        std::lock_guard<std::mutex> hold(GetServerState().stateLock);
-        GetServerState().config = config;
-    }
+    ServerConfig config;
+    config.forwarding = {"127.0.0.3", "127.0.0.1", ""};
+    test_support::SetLiveConfig(config);
     dns_peer::SharedPortPeers peers({{127, 0, 0, 1}, {127, 0, 0, 3}});
     Peer& upstream = peers[0];
     ASSERT_TRUE(upstream.bound());

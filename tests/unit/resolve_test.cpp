@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -10,31 +9,20 @@
 #include "core/server_state.h"
 #include "dns/forward.h"
 #include "dns_peer.h"
+#include "test_support.h"
 
 namespace {
 
 using dns_peer::Bytes;
-
-DnsRecord Record(int32_t type, const std::string& name, const std::string& value, bool enabled = true) {
-    DnsRecord record;
-    record.type = type;
-    record.name = name;
-    record.value = value;
-    record.enabled = enabled;
-    return record;
-}
-
-void ReplaceConfig(const ServerConfig& config) {
-    ServerState& state = GetServerState();
-    std::lock_guard<std::mutex> hold(state.stateLock);
-    state.config = config;
-}
+using test_support::Disabled;
+using test_support::Record;
+using test_support::SetLiveConfig;
 
 // The table the look-up cases run against. Values are unique, so a found
 // record tells which slot answered.
 ServerConfig LookupTable() {
     ServerConfig config;
-    config.records[0] = Record(1, "host.example", "10.0.0.100", false);
+    config.records[0] = Disabled(Record(1, "host.example", "10.0.0.100"));
     config.records[2] = Record(15, "mixed.example", "mx.mixed.example");
     config.records[3] = Record(1, "dup.example", "10.0.0.3");
     config.records[5] = Record(1, "mixed.example", "10.0.0.5");
@@ -47,7 +35,7 @@ ServerConfig LookupTable() {
     config.records[13] = Record(15, "only-mx.example", "mx.only.example");
     config.records[14] = Record(1, "a[b@c.example", "10.0.0.14");
     config.records[15] = Record(1, "\xC4\xD6.example", "10.0.0.15");
-    config.records[16] = Record(1, "only-disabled.example", "10.0.0.16", false);
+    config.records[16] = Disabled(Record(1, "only-disabled.example", "10.0.0.16"));
     return config;
 }
 
@@ -55,10 +43,10 @@ class Resolution : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(StartSocketLayer());
-        ReplaceConfig(LookupTable());
+        SetLiveConfig(LookupTable());
     }
     void TearDown() override {
-        ReplaceConfig(ServerConfig{});
+        SetLiveConfig(ServerConfig{});
         SetUpstreamPortForTesting(0);
         StopSocketLayer();
     }
@@ -163,7 +151,7 @@ TEST_F(Resolution, UnusableMatchOrMissingTypeGoesToTheForwardersUnchanged) {
     ServerState& state = GetServerState();
     ServerConfig config = LookupTable();
     config.forwarding = {"", "not.an.address", "127.0.0.1"};
-    ReplaceConfig(config);
+    SetLiveConfig(config);
     struct Case {
         std::vector<std::string> labels;
         DnsQuestion question;
@@ -202,7 +190,7 @@ TEST_F(Resolution, WithoutAnUpstreamReplyOnlyLocalNamesGetAnEmptyAnswer) {
     ServerState& state = GetServerState();
     ServerConfig config = LookupTable();
     config.forwarding = {"", " 127.0.0.1", "127.0.0.1:53"};
-    ReplaceConfig(config);
+    SetLiveConfig(config);
     const Bytes hostAaaa = {
         0x42, 0x42, 0x81, 0x80, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // ID, QR RD RA, 1 Q, no records
         0x04, 'H',  'O',  'S',  'T',  0x07, 'e',  'x',  'a',  'm',  'p',  'l',  'e', 0x00,  // name as asked
@@ -254,7 +242,7 @@ TEST_F(Resolution, WithoutAnUpstreamReplyOnlyLocalNamesGetAnEmptyAnswer) {
 TEST_F(Resolution, SilentFirstForwarderIsPassedAfterItsTimeout) {
     ServerConfig config = LookupTable();
     config.forwarding = {"127.0.0.3", "127.0.0.1", ""};
-    ReplaceConfig(config);
+    SetLiveConfig(config);
     const Bytes answer = {0x00, 0x07, 0x81, 0x80};
     // Wine cannot bind 127.0.0.3 beside 127.0.0.1 on one port; it does not
     // pass a refusal on to the program either, so there the unbound address

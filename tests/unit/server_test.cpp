@@ -5,9 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <future>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +21,8 @@ namespace {
 using dns_peer::Bytes;
 using dns_peer::Endpoint;
 using dns_peer::Peer;
+using test_support::InCi;
+using test_support::SetLiveConfig;
 using namespace std::chrono_literals;
 
 #ifdef _WIN32
@@ -56,11 +56,6 @@ void CountFailure() {
     }
 }
 
-bool InCi() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && std::string(ci) == "true";
-}
-
 class DnsServer : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -81,7 +76,7 @@ class DnsServer : public ::testing::Test {
         config.records[1].name = "mail.example";
         config.records[1].ttl = 300;
         config.records[1].enabled = true;
-        ReplaceConfig(config);
+        SetLiveConfig(config);
     }
     void TearDown() override {
         StopServer();
@@ -89,14 +84,8 @@ class DnsServer : public ::testing::Test {
         SetRefreshServerControlsHook(nullptr);
         SetWorkerFailedHook(nullptr);
         SetServerPortsForTesting(0, 0);
-        ReplaceConfig(ServerConfig{});
+        SetLiveConfig(ServerConfig{});
         StopSocketLayer();
-    }
-
-    static void ReplaceConfig(const ServerConfig& config) {
-        ServerState& state = GetServerState();
-        std::lock_guard<std::mutex> hold(state.stateLock);
-        state.config = config;
     }
 
     std::filesystem::path LogPath() const { return data_.folder() / "dns.log"; }
@@ -236,7 +225,7 @@ TEST_F(DnsServer, LocalNameGetsAnEmptyAnswerForTypesNoForwarderAnswered) {
     ServerConfig config;
     config.records[0] = {1, "host.example", "192.168.1.10", 60, true};
     config.forwarding.dns1 = "127.0.0.1";
-    ReplaceConfig(config);
+    SetLiveConfig(config);
     start = dns_peer::Clock::now();
     EXPECT_EQ(Ask(query), aaaa) << "silent forwarder";
     EXPECT_GE(dns_peer::SecondsSince(start), 1.4);
@@ -257,7 +246,7 @@ TEST_F(DnsServer, QueryForwardedToThisMachineIsNotTakenForANewOne) {
     ServerConfig config;
     config.records[0] = {1, "host.example", "192.168.1.10", 60, true};
     config.forwarding = {"127.0.0.1", "127.0.0.2", ""};
-    ReplaceConfig(config);
+    SetLiveConfig(config);
     StartAndWaitUntilBound();
     SetUpstreamPortForTesting(port_);
     const uint64_t requests = state.stats.requests.load();
@@ -294,7 +283,7 @@ TEST_F(DnsServer, StopDuringForwardingWaitsForTheAttemptThenSendsNothing) {
     ServerState& state = GetServerState();
     ServerConfig config;
     config.forwarding.dns1 = "127.0.0.1";
-    ReplaceConfig(config);
+    SetLiveConfig(config);
     Peer upstream(Endpoint(127, 0, 0, 1, 0));
     ASSERT_TRUE(upstream.bound());
     SetUpstreamPortForTesting(upstream.local().port);
@@ -417,11 +406,11 @@ TEST_F(DnsServer, QueriesInFlightWhileConfigAndLogChange) {
         }
         return config;
     };
-    ReplaceConfig(tableVersion(0));
+    SetLiveConfig(tableVersion(0));
     std::atomic<bool> done{false};
     std::thread editor([&] {
         for (int version = 1; version < 2000000 && !done.load(); ++version) {
-            ReplaceConfig(tableVersion(version));
+            SetLiveConfig(tableVersion(version));
             std::this_thread::yield();
         }
     });
