@@ -97,17 +97,22 @@ void SetUpstreamPortForTesting(uint16_t port) {
     upstreamPortOverride.store(port);
 }
 
+uint16_t UpstreamPort() {
+    const uint16_t portOverride = upstreamPortOverride.load();
+    return portOverride != 0 ? portOverride : kDnsPort;
+}
+
 bool ForwardQuery(const uint8_t* query,
                   size_t length,
                   const std::string& upstreamAddress,
-                  std::vector<uint8_t>& reply) {
+                  std::vector<uint8_t>& reply,
+                  uint32_t timeoutMs) {
     reply.clear();
     UdpEndpoint upstream;
     if (upstreamAddress.empty() || !ParseIpv4Text(upstreamAddress, upstream.address)) {
         return false;
     }
-    const uint16_t portOverride = upstreamPortOverride.load();
-    upstream.port = portOverride != 0 ? portOverride : kDnsPort;
+    upstream.port = UpstreamPort();
 
     // A fresh socket per attempt gets a fresh local port, so a late reply to
     // an earlier attempt never reaches this one. Connected to the server, it
@@ -118,7 +123,7 @@ bool ForwardQuery(const uint8_t* query,
     if (socket == kInvalidSocket) {
         return false;
     }
-    if (!ConnectUdpSocket(socket, upstream) || !SetReceiveTimeout(socket, kUpstreamReceiveTimeoutMs)) {
+    if (!ConnectUdpSocket(socket, upstream) || !SetReceiveTimeout(socket, timeoutMs)) {
         CloseUdpSocket(socket);
         return false;
     }

@@ -13,10 +13,13 @@ constexpr size_t kUpstreamReplyCapacity = 2048;
 // Relays query byte for byte to the upstream server at upstreamAddress (IPv4
 // dotted-decimal text) and brings back its reply unchanged. Only a datagram
 // from that server's own address and port is taken; it may arrive within
-// kUpstreamReceiveTimeoutMs. False (reply empty) for an empty or invalid
-// address, a send or receive failure, silence, or a reply longer than
-// kUpstreamReplyCapacity.
-bool ForwardQuery(const uint8_t* query, size_t length, const std::string& upstreamAddress, std::vector<uint8_t>& reply);
+// timeoutMs. False (reply empty) for an empty or invalid address, a send or
+// receive failure, silence, or a reply longer than kUpstreamReplyCapacity.
+bool ForwardQuery(const uint8_t* query,
+                  size_t length,
+                  const std::string& upstreamAddress,
+                  std::vector<uint8_t>& reply,
+                  uint32_t timeoutMs = kUpstreamReceiveTimeoutMs);
 
 // True, once, when datagram arrived on the listening socket from sender and is
 // one of the last queries ForwardQuery sent, byte for byte, from that very
@@ -26,3 +29,5 @@ bool IsOwnForwardedQuery(const uint8_t* datagram, size_t length, const UdpEndpoi
 
 // Upstream servers listen on port 53; tests move them. 0 restores 53.
 void SetUpstreamPortForTesting(uint16_t port);
+// The port queries are forwarded to: 53, or the one a test set.
+uint16_t UpstreamPort();

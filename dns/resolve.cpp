@@ -1,9 +1,11 @@
 #include "dns/resolve.h"
 
+#include <array>
 #include <mutex>
 
 #include "core/server_state.h"
 #include "dns/forward.h"
+#include "dns/forwarder_health.h"
 
 namespace {
 
@@ -49,7 +51,43 @@ bool HasEnabledRecordNamed(const ServerConfig& config, const std::string& name) 
     return false;
 }
 
+// What the worker learnt about the forwarders, kept across queries. Only the
+// worker resolves while the server runs; the lock covers a reset from the
+// window thread and tests that resolve on their own thread.
+struct RememberedHealth {
+    std::mutex lock;
+    ForwarderHealth health;
+    uint16_t upstreamPort = 0;  // what health was learnt against
+};
+
+RememberedHealth& Remembered() {
+    static RememberedHealth remembered;
+    return remembered;
+}
+
+ForwardPlan PlanForwardingNow(const ForwarderSettings& forwarders) {
+    RememberedHealth& remembered = Remembered();
+    std::lock_guard<std::mutex> hold(remembered.lock);
+    if (remembered.upstreamPort != UpstreamPort()) {
+        remembered.health = ForwarderHealth{};
+        remembered.upstreamPort = UpstreamPort();
+    }
+    return PlanForwarding(remembered.health, forwarders, ForwarderClock::now());
+}
+
+void NoteForwardingOutcomeNow(size_t forwarder, bool answered) {
+    RememberedHealth& remembered = Remembered();
+    std::lock_guard<std::mutex> hold(remembered.lock);
+    NoteForwardingOutcome(remembered.health, forwarder, answered, ForwarderClock::now());
+}
+
 }  // namespace
+
+void ForgetForwarderHealth() {
+    RememberedHealth& remembered = Remembered();
+    std::lock_guard<std::mutex> hold(remembered.lock);
+    remembered.health = ForwarderHealth{};
+}
 
 std::optional<DnsRecord> FindLocalRecord(const std::string& name, uint16_t qtype) {
     ServerState& state = GetServerState();
@@ -83,8 +121,17 @@ bool ResolveQuery(const uint8_t* query, size_t length, const DnsQuestion& questi
         forwarders = state.config.forwarding;
         nameIsLocal = HasEnabledRecordNamed(state.config, question.name);
     }
-    for (const std::string* upstream : {&forwarders.dns1, &forwarders.dns2, &forwarders.dns3}) {
-        if (ForwardQuery(query, length, *upstream, reply)) {
+    // Forwarders that did not answer lately are asked last, and while none of
+    // them answers at all, at most a short probe now and then: a silent one
+    // must not hold up this query and every one queued behind it.
+    const ForwardPlan plan = PlanForwardingNow(forwarders);
+    const std::array<const std::string*, kForwarderCount> addresses = {&forwarders.dns1, &forwarders.dns2,
+                                                                       &forwarders.dns3};
+    for (size_t i = 0; i < plan.count; ++i) {
+        const ForwardAttempt& attempt = plan.attempts[i];
+        const bool answered = ForwardQuery(query, length, *addresses[attempt.forwarder], reply, attempt.timeoutMs);
+        NoteForwardingOutcomeNow(attempt.forwarder, answered);
+        if (answered) {
             state.stats.forwarded.fetch_add(1);
             return true;
         }

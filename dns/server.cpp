@@ -10,6 +10,7 @@
 #include "core/server_state.h"
 #include "dns/datagram.h"
 #include "dns/forward.h"
+#include "dns/resolve.h"
 #include "dns/udp_socket.h"
 #include "log/event_log.h"
 
@@ -167,6 +168,7 @@ void StartServer() {
     }
     state.running.store(true);
     state.lastSocketError.store(0);
+    ForgetForwarderHealth();
     if (!LaunchWorker(state)) {
         // Without a worker nothing would ever set running back to false.
         state.running.store(false);
