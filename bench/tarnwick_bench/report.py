@@ -94,14 +94,16 @@ def derive(results):
 
 
 def table(results, rows, ratios):
-    """One row per figure some subject has, one column per subject measured,
-    then the ratios between subjects."""
-    present = [(name, title) for name, title in COLUMNS if name in results]
-    ratios = [(a, b) for a, b in ratios if a in results and b in results]
+    """One row per figure some subject has, one column per subject with one
+    of these figures, then the ratios between subjects."""
+    present = [(name, title) for name, title in COLUMNS
+               if name in results and any(figure in results[name] for figure in rows)]
+    shown = {name for name, _ in present}
+    ratios = [(a, b) for a, b in ratios if a in shown and b in shown]
     head = ["figure"] + [title for _, title in present] + ["%s / %s" % (a, b) for a, b in ratios]
     lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     for figure in rows:
-        if not any(figure in results[name] for name, _ in present):
+        if not any(figure in results[name] for name in shown):
             continue
         row = [figure.label] + [figure.cell(results[name]) for name, _ in present]
         for a, b in ratios:
@@ -109,7 +111,7 @@ def table(results, rows, ratios):
             meaningful = figure.ratio and x is not None and y is not None and y > 0
             row.append("%.2f" % (x / y) if meaningful else "-")
         lines.append("| " + " | ".join(row) + " |")
-    return lines if len(lines) > 2 else []
+    return lines if present else []
 
 
 def machine():
@@ -127,10 +129,10 @@ def machine():
         re.search(r"Version ([\d.]+)", dnsperf_help.stdout + dnsperf_help.stderr).group(1))
 
 
-def report(results, upstream, header, outage_header, notes):
+def report(results, upstream, header, outage_header, outage_goal, notes):
     """results: per subject name its figures; upstream: the upstream dnsmasq's
     own figures (qps, serial_us) or None; header and outage_header: lines that
-    say how the figures were taken."""
+    say how the figures were taken; outage_goal: the outage group's goal line."""
     derive(results)
     lines = [machine()] + header
     if upstream:
@@ -139,5 +141,5 @@ def report(results, upstream, header, outage_header, notes):
     lines += [""] + table(results, MAIN_FIGURES, RATIOS) + [""]
     outage = table(results, OUTAGE_FIGURES, OUTAGE_RATIOS)
     if outage:
-        lines += ["Outage: " + outage_header[0]] + outage_header[1:] + [""] + outage + [""]
+        lines += ["Outage: " + outage_header[0]] + outage_header[1:] + [""] + outage + ["", outage_goal, ""]
     return "\n".join(lines + ["Note: " + note for note in notes]) + "\n"
