@@ -5,19 +5,17 @@
 // waits at most the time-out for the last replies, and prints one line:
 // how many good queries were sent, answered and lost, and how many replies
 // the QR-set datagrams drew.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "bench/bench_query.h"
+#include "bench/bench_target.h"
 
 namespace {
 
@@ -29,41 +27,15 @@ constexpr long kMaxGood = 60000;
 constexpr uint16_t kQrSetId = 0xFFFF;
 
 struct Options {
-    std::string server;
-    int port = 53;
-    std::string namesFile;
+    bench::TargetOptions target;
     long good = 20000;
-    double seconds = 5;
     int window = 10;
-    int timeoutMs = 1000;
 };
 
 Options ParseOptions(int argc, char** argv) {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string key = argv[i];
-        const char* value = argv[i + 1];
-        if (key == "--server") {
-            options.server = value;
-        } else if (key == "--port") {
-            options.port = std::atoi(value);
-        } else if (key == "--names") {
-            options.namesFile = value;
-        } else if (key == "--good") {
-            options.good = std::atol(value);
-        } else if (key == "--seconds") {
-            options.seconds = std::atof(value);
-        } else if (key == "--window") {
-            options.window = std::atoi(value);
-        } else if (key == "--timeout-ms") {
-            options.timeoutMs = std::atoi(value);
-        } else {
-            bench::Usage(kUsage);
-        }
-    }
-    if (argc % 2 == 0 || options.server.empty() || options.namesFile.empty() || options.port <= 0 ||
-        options.port > 65535 || options.good <= 0 || options.good > kMaxGood || options.seconds <= 0 ||
-        options.seconds > 600 || options.window <= 0 || options.window > 1000 || options.timeoutMs <= 0) {
+    bench::ParseOptions(argc, argv, options.target, {{"--good", &options.good}, {"--window", &options.window}}, kUsage);
+    if (options.good <= 0 || options.good > kMaxGood || options.window <= 0 || options.window > 1000) {
         bench::Usage(kUsage);
     }
     return options;
@@ -85,21 +57,8 @@ std::vector<std::vector<uint8_t>> MalformedDatagrams(const std::string& localNam
 
 int main(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
-    const std::vector<std::string> names = bench::ReadNames(options.namesFile.c_str());
-    if (names.empty()) {
-        std::fprintf(stderr, "no names in %s\n", options.namesFile.c_str());
-        return 66;
-    }
-
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(static_cast<uint16_t>(options.port));
-    if (fd < 0 || ::inet_pton(AF_INET, options.server.c_str(), &server.sin_addr) != 1 ||
-        ::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
-        std::fprintf(stderr, "cannot reach %s\n", options.server.c_str());
-        return 69;
-    }
+    const std::vector<std::string> names = bench::ReadTargetNames(options.target);
+    const int fd = bench::ConnectToTarget(options.target);
 
     const std::vector<std::vector<uint8_t>> malformed = MalformedDatagrams(names[0]);
     using Clock = std::chrono::steady_clock;
@@ -113,10 +72,10 @@ int main(int argc, char** argv) {
     long qrSetReplies = 0;
     long outstanding = 0;
     long oldest = 0;  // every good query before this one is settled
-    const auto timeout = std::chrono::milliseconds(options.timeoutMs);
+    const auto timeout = std::chrono::milliseconds(options.target.timeoutMs);
     const auto start = Clock::now();
     const auto sendingEnds =
-        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds));
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.target.seconds));
     const auto hardEnd = sendingEnds + timeout;
     uint8_t reply[4096];
 

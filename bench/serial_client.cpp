@@ -2,8 +2,6 @@
 // time-out), then send the next. dnsperf cannot do this, since with -q 1 it
 // sleeps between sends. Stops after --count queries or --seconds, whichever
 // comes first, and prints one line of figures.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,12 +9,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "bench/bench_query.h"
+#include "bench/bench_target.h"
 
 namespace {
 
@@ -24,38 +22,14 @@ constexpr const char* kUsage =
     "serial_client --server IPV4 --port N --names FILE [--count N] [--seconds S] [--timeout-ms MS]";
 
 struct Options {
-    std::string server;
-    int port = 53;
-    std::string namesFile;
+    bench::TargetOptions target;
     long count = 100000;
-    double seconds = 5;
-    int timeoutMs = 1000;
 };
 
 Options ParseOptions(int argc, char** argv) {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string key = argv[i];
-        const char* value = argv[i + 1];
-        if (key == "--server") {
-            options.server = value;
-        } else if (key == "--port") {
-            options.port = std::atoi(value);
-        } else if (key == "--names") {
-            options.namesFile = value;
-        } else if (key == "--count") {
-            options.count = std::atol(value);
-        } else if (key == "--seconds") {
-            options.seconds = std::atof(value);
-        } else if (key == "--timeout-ms") {
-            options.timeoutMs = std::atoi(value);
-        } else {
-            bench::Usage(kUsage);
-        }
-    }
-    if (argc % 2 == 0 || options.server.empty() || options.namesFile.empty() || options.port <= 0 ||
-        options.port > 65535 || options.count <= 0 || options.seconds <= 0 || options.seconds > 600 ||
-        options.timeoutMs <= 0) {
+    bench::ParseOptions(argc, argv, options.target, {{"--count", &options.count}}, kUsage);
+    if (options.count <= 0) {
         bench::Usage(kUsage);
     }
     return options;
@@ -74,21 +48,8 @@ double Percentile(std::vector<double> sorted, double fraction) {
 
 int main(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
-    const std::vector<std::string> names = bench::ReadNames(options.namesFile.c_str());
-    if (names.empty()) {
-        std::fprintf(stderr, "no names in %s\n", options.namesFile.c_str());
-        return 66;
-    }
-
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(static_cast<uint16_t>(options.port));
-    if (fd < 0 || ::inet_pton(AF_INET, options.server.c_str(), &server.sin_addr) != 1 ||
-        ::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
-        std::fprintf(stderr, "cannot reach %s\n", options.server.c_str());
-        return 69;
-    }
+    const std::vector<std::string> names = bench::ReadTargetNames(options.target);
+    const int fd = bench::ConnectToTarget(options.target);
 
     std::vector<double> latenciesUs;
     latenciesUs.reserve(static_cast<size_t>(std::min(options.count, 1000000L)));
@@ -96,7 +57,7 @@ int main(int argc, char** argv) {
     long lost = 0;
     uint8_t reply[4096];
     const auto start = std::chrono::steady_clock::now();
-    while (sent < options.count && bench::SecondsSince(start) < options.seconds) {
+    while (sent < options.count && bench::SecondsSince(start) < options.target.seconds) {
         const uint16_t id = static_cast<uint16_t>(sent);
         const std::vector<uint8_t> query =
             bench::BuildQuery(id, 0x0100, names[static_cast<size_t>(sent) % names.size()], 1);
@@ -109,11 +70,11 @@ int main(int argc, char** argv) {
         bool answered = false;
         for (;;) {
             const double waitedMs = bench::SecondsSince(sentAt) * 1000;
-            if (waitedMs >= options.timeoutMs) {
+            if (waitedMs >= options.target.timeoutMs) {
                 break;
             }
             pollfd ready{fd, POLLIN, 0};
-            if (::poll(&ready, 1, static_cast<int>(options.timeoutMs - waitedMs) + 1) <= 0) {
+            if (::poll(&ready, 1, static_cast<int>(options.target.timeoutMs - waitedMs) + 1) <= 0) {
                 continue;
             }
             const ssize_t n = ::recv(fd, reply, sizeof reply, 0);
