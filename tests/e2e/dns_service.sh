@@ -14,77 +14,20 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 . "$root/tests/e2e/lib.bash"
 
 require_tools dig dnsmasq python3
+work=$(mktemp -d)
+failures=0
+trap e2e_cleanup EXIT
+use_headless
 if [ "$platform" = windows ]; then
-    require_tools wine
-    headless=("$root/scripts/wine-run" "$build/bench/tarnwick_headless.exe")
     address_in_use=10048
 else
-    headless=("$build/bench/tarnwick_headless")
     address_in_use=98
 fi
-require_built "${headless[-1]}"
-
-work=$(mktemp -d)
-background_pids=()
-server_pid=""
-failures=0
-
-cleanup() {
-    exec 9>&- 2>/dev/null
-    for pid in $server_pid "${background_pids[@]}"; do
-        kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir -p "$work/data"
 log="$work/data/Tarnwick/dns.log"
-if [ "$platform" = windows ]; then
-    data_base="Z:${work//\//\\}\\data"
-else
-    data_base="$work/data"
-fi
 
 count_log() {
     [ -f "$log" ] || { echo 0; return; }
     tr -d '\r' <"$log" | cut -c21- | grep -cxF -- "$1"
-}
-
-# Starts the headless server with the given options; returns 0 once it has
-# bound its socket (its port is then in listen_port), 2 when it exited (its
-# exit status is in server_status).
-start_server() {
-    rm -f "$work/in"
-    mkfifo "$work/in"
-    "${headless[@]}" --data-folder-base "$data_base" "$@" <"$work/in" >"$work/server.out" 2>&1 &
-    server_pid=$!
-    exec 9>"$work/in"
-    for _ in $(seq 1200); do
-        if grep -q "^started" "$work/server.out"; then
-            listen_port=$(tr -d '\r' <"$work/server.out" | sed -n 's/^port=\([0-9]*\)$/\1/p')
-            return 0
-        fi
-        if ! kill -0 "$server_pid" 2>/dev/null; then
-            wait "$server_pid"
-            server_status=$?
-            server_pid=""
-            exec 9>&-
-            return 2
-        fi
-        sleep 0.05
-    done
-    echo "FAIL: server did not start"
-    cat "$work/server.out"
-    exit 1
-}
-
-stop_server() {
-    exec 9>&-
-    wait "$server_pid"
-    check "server exits cleanly when its input closes" 0 $?
-    server_pid=""
 }
 
 ask() {
@@ -127,10 +70,7 @@ PY
 
 # Waits until hold_port has written its port to the file, and prints it.
 port_in() {
-    for _ in $(seq 200); do
-        [ -s "$1" ] && { cat "$1"; return 0; }
-        sleep 0.05
-    done
+    wait_until 200 0.05 test -s "$1" && { cat "$1"; return 0; }
     echo "FAIL: no port in $1" >&2
     exit 1
 }
@@ -251,8 +191,4 @@ while :; do
     sleep 0.5
 done
 
-if [ $failures -ne 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "all checks passed"
+finish_checks

@@ -82,10 +82,7 @@ drive() {
 wine "$exe" >/dev/null 2>&1 &
 program_pid=$!
 drive wait 60000 || fail "the main window did not appear"
-for _ in $(seq 300); do
-    grep -q "DNS server started on UDP/53" "$data/dns.log" 2>/dev/null && break
-    sleep 0.1
-done
+wait_until 300 0.1 grep -q "DNS server started on UDP/53" "$data/dns.log" 2>/dev/null
 answer=$(ask)
 [ "$answer" = "192.0.2.1" ] || fail "the running program did not answer $name from config.xml (got '$answer')"
 

@@ -36,6 +36,30 @@ check() {
     fi
 }
 
+# Runs the command until it succeeds, at most tries times, pause seconds apart;
+# false when it never did. Usage: wait_until TRIES PAUSE COMMAND...
+wait_until() {
+    local tries="$1" pause="$2" _
+    shift 2
+    for _ in $(seq "$tries"); do
+        "$@" && return 0
+        sleep "$pause"
+    done
+    return 1
+}
+
+process_ended() { ! kill -0 "$1" 2>/dev/null; }
+
+# Waits up to tries tenths of a second for a child of this shell to end and
+# puts its exit status into exit_status; false (exit_status empty) when it is
+# still running.
+wait_for_exit() {
+    exit_status=""
+    wait_until "$2" 0.1 process_ended "$1" || return 1
+    wait "$1"
+    exit_status=$?
+}
+
 # Runs the calling script again in namespaces of its own (unshare's flags in
 # the first argument, the script's arguments after it), so that port 53 there
 # is free whatever the machine runs, then brings up loopback.
@@ -52,24 +76,24 @@ run_in_private_namespaces() {
     ip link set lo up
 }
 
-# --- The headless server on port 53 of a private network namespace, and real
-# upstream servers in a second one. Set work (a scratch folder), build and
-# platform first; cleanup_private_network ends all of it.
+# --- The headless server, and real upstream servers in a network namespace of
+# their own. Set work (a scratch folder), build, platform and failures first;
+# e2e_cleanup ends all of it.
 
 server_pid=""
 upstream_ns_pid=""
 background_pids=()
 
 # Sets headless (the command) and data_base (the data folder base as the
-# program names it) for the platform.
+# program names it) for the platform. With "own-prefix" the Windows build runs
+# in a Wine prefix of its own, so that its wineserver (which owns the sockets)
+# starts inside this script's network namespace.
 use_headless() {
     mkdir -p "$work/data"
     if [ "$platform" = windows ]; then
         require_tools wine
         headless=("$root/scripts/wine-run" "$build/bench/tarnwick_headless.exe")
-        # A prefix of its own, so that its wineserver (which owns the sockets)
-        # starts inside this network namespace.
-        export TARNWICK_WINEPREFIX="$work/prefix"
+        [ "${1:-}" = own-prefix ] && export TARNWICK_WINEPREFIX="$work/prefix"
         data_base="Z:${work//\//\\}\\data"
     else
         headless=("$build/bench/tarnwick_headless")
@@ -78,7 +102,7 @@ use_headless() {
     require_built "${headless[-1]}"
 }
 
-cleanup_private_network() {
+e2e_cleanup() {
     exec 9>&- 2>/dev/null
     local pid
     for pid in $server_pid "${background_pids[@]}" $upstream_ns_pid; do
@@ -86,7 +110,7 @@ cleanup_private_network() {
         kill "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
-    if [ "$platform" = windows ]; then
+    if [ -d "$work/prefix" ]; then
         WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null
     fi
     rm -rf "$work"
@@ -98,10 +122,7 @@ make_upstream_namespace() {
     unshare -n sleep 600 &
     upstream_ns_pid=$!
     upstream_ns=(nsenter -t "$upstream_ns_pid" -n)
-    for _ in $(seq 100); do
-        [ "$(readlink /proc/$upstream_ns_pid/ns/net)" != "$(readlink /proc/$$/ns/net)" ] && break
-        sleep 0.02
-    done
+    wait_until 100 0.02 in_other_namespace "$upstream_ns_pid"
     ip link add tw-server type veth peer name tw-upstream netns "$upstream_ns_pid" &&
         ip addr add 10.53.0.1/29 dev tw-server && ip link set tw-server up &&
         in_upstream ip link set lo up && in_upstream ip addr add 10.53.0.2/29 dev tw-upstream &&
@@ -113,6 +134,8 @@ make_upstream_namespace() {
 # itself only when nsenter is called directly: "${upstream_ns[@]}" cmd &.
 in_upstream() { nsenter -t "$upstream_ns_pid" -n "$@"; }
 
+in_other_namespace() { [ "$(readlink "/proc/$1/ns/net")" != "$(readlink /proc/$$/ns/net)" ]; }
+
 # dnsmasq on 10.53.0.2:53 in the upstream namespace, answering up.example and
 # every name under it with 192.0.2.7 and logging each query to
 # $work/dnsmasq.log; waits until it answers.
@@ -123,15 +146,15 @@ start_upstream_dnsmasq() {
         --log-queries --log-facility="$work/dnsmasq.log" &
     dnsmasq_pid=$!
     background_pids+=("$dnsmasq_pid")
-    for _ in $(seq 100); do
-        dig @10.53.0.2 +tries=1 +time=1 +short up.example >/dev/null 2>&1 && break
-        sleep 0.1
-    done
+    wait_until 100 0.1 dig @10.53.0.2 +tries=1 +time=1 +short up.example >/dev/null 2>&1
     [ "$(dig @10.53.0.2 +tries=1 +time=2 +short up.example)" = 192.0.2.7 ] || { echo "FAIL: no upstream"; exit 1; }
 }
 
-# Starts the headless server on port 53 with the given options and waits until
-# it runs.
+server_started_or_ended() { grep -q "^started" "$work/server.out" || process_ended "$server_pid"; }
+
+# Starts the headless server with the given options. Returns 0 once it has
+# bound its socket (its port is then in listen_port), 2 when it ended instead
+# (its exit status is then in server_status).
 start_server() {
     rm -f "$work/in"
     mkfifo "$work/in"
@@ -139,19 +162,31 @@ start_server() {
     "${headless[@]}" --data-folder-base "$data_base" "$@" <"$work/in" >"$work/server.out" 2>&1 &
     server_pid=$!
     exec 9>"$work/in"
-    for _ in $(seq 1200); do
-        grep -q "^started" "$work/server.out" && return 0
-        kill -0 "$server_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    echo "FAIL: server did not start"
-    cat "$work/server.out"
-    exit 1
+    if ! wait_until 1200 0.05 server_started_or_ended; then
+        echo "FAIL: server did not start"
+        cat "$work/server.out"
+        exit 1
+    fi
+    if grep -q "^started" "$work/server.out"; then
+        listen_port=$(tr -d '\r' <"$work/server.out" | sed -n 's/^port=\([0-9]*\)$/\1/p')
+        return 0
+    fi
+    wait "$server_pid"
+    server_status=$?
+    server_pid=""
+    exec 9>&-
+    return 2
+}
+
+# Starts the server with the given options, or ends the script.
+start_running_server() {
+    start_server "$@" || { echo "FAIL: server ended at start:"; cat "$work/server.out"; exit 1; }
 }
 
 stop_server() {
     exec 9>&-
     wait "$server_pid"
+    check "server exits cleanly when its input closes" 0 $?
     server_pid=""
 }
 

@@ -23,18 +23,15 @@ run_in_private_namespaces "-n" "$@"
 traffic="$root/scripts/lib/dns_traffic.py"
 work=$(mktemp -d)
 failures=0
-trap cleanup_private_network EXIT
-use_headless
+trap e2e_cleanup EXIT
+use_headless own-prefix
 make_upstream_namespace
 start_upstream_dnsmasq
 "${upstream_ns[@]}" python3 "$traffic" stub --address 10.53.0.3 --log "$work/silent.log" &
 background_pids+=($!)
 "${upstream_ns[@]}" python3 "$traffic" stub --address 10.53.0.4 --drop-every 3 --log "$work/lossy.log" &
 background_pids+=($!)
-for _ in $(seq 100); do
-    [ -f "$work/silent.log" ] && [ -f "$work/lossy.log" ] && break
-    sleep 0.05
-done
+wait_until 100 0.05 test -f "$work/silent.log" -a -f "$work/lossy.log"
 
 # Runs the traffic for the given seconds (further options after them) and
 # notes its start (Unix time) in $work/<name>.start.
@@ -76,7 +73,7 @@ PY
 }
 
 echo "--- dns1 silent, dns2 answers; then every upstream silent; then dnsmasq back"
-start_server --forwarders 10.53.0.3,10.53.0.2 --record A,local.example,10.9.8.7,60
+start_running_server --forwarders 10.53.0.3,10.53.0.2 --record A,local.example,10.9.8.7,60
 stop_at=31
 resume_at=50
 load timeline 80 &
@@ -117,7 +114,7 @@ check('and from then on within 2 s, >= 90 %', share >= 0.9 and sent > 0, '%.0f %
 # at a time: a forwarded name every second, not four, lets the server keep up.
 echo "--- a forwarder that loses every third reply"
 for forwarders in 10.53.0.4 10.53.0.4,10.53.0.2; do
-    start_server --forwarders "$forwarders" --record A,local.example,10.9.8.7,60
+    start_running_server --forwarders "$forwarders" --record A,local.example,10.9.8.7,60
     : >"$work/lossy.log"
     interval=$([ "$forwarders" = 10.53.0.4 ] && echo 1 || echo 0.25)
     load "lossy-$forwarders" 12 --forwarded-interval "$interval"

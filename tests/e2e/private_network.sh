@@ -18,8 +18,8 @@ run_in_private_namespaces "-n -m" "$@"
 
 work=$(mktemp -d)
 failures=0
-trap cleanup_private_network EXIT
-use_headless
+trap e2e_cleanup EXIT
+use_headless own-prefix
 make_upstream_namespace
 start_upstream_dnsmasq
 upstream_queries() { grep -c "query\[A\] up.example from 10.53.0.1" "$work/dnsmasq.log"; }
@@ -34,22 +34,21 @@ mount --bind "$work/resolv.conf" /etc/resolv.conf && mount --bind "$work/nsswitc
 
 log="$work/data/Tarnwick/dns.log"
 
+more_stats_than() { [ "$(grep -c "^requests=" "$work/server.out")" -gt "$1" ]; }
+
 # The server's request counter, asked on its standard input.
 requests() {
     local lines
     lines=$(grep -c "^requests=" "$work/server.out")
     echo stats >&9
-    for _ in $(seq 200); do
-        [ "$(grep -c "^requests=" "$work/server.out")" -gt "$lines" ] && break
-        sleep 0.05
-    done
+    wait_until 200 0.05 more_stats_than "$lines"
     grep "^requests=" "$work/server.out" | tail -n 1 | sed 's/^requests=\([0-9]*\).*/\1/'
 }
 
 query_ms() { sed -n 's/;; Query time: \([0-9]*\) msec/\1/p'; }
 
 echo "--- a real resolver client: A and AAAA of a name with only an A record, no forwarder"
-start_server --record A,resolver.example,10.4.5.6,60
+start_running_server --record A,resolver.example,10.4.5.6,60
 lookup=$(python3 - <<'PY'
 import socket, time
 start = time.monotonic()
@@ -68,7 +67,7 @@ stop_server
 check "both types were asked" 1 "$(tr -d '\r' <"$log" | grep -c "name=resolver.example type=28$")"
 
 echo "--- this machine named as forwarder (a loopback and an own address) before the real upstream"
-start_server --forwarders 127.0.0.1,10.53.0.1,10.53.0.2 --record A,host.example,10.1.2.3,60
+start_running_server --forwarders 127.0.0.1,10.53.0.1,10.53.0.2 --record A,host.example,10.1.2.3,60
 before=$(requests)
 answer=$(dig @127.0.0.1 +tries=1 +time=10 up.example A)
 check "answered by the real upstream" "192.0.2.7" "$(echo "$answer" | awk '$4 == "A" {print $5}')"
@@ -78,10 +77,8 @@ check "after both own attempts timed out (>= 2800 ms)" yes \
 check "the upstream got the query exactly once" 1 "$(($(upstream_queries) - before_upstream))"
 # The query and its two copies, which reach the listening socket only after
 # the attempts ended.
-for _ in $(seq 100); do
-    [ "$(requests)" -ge $((before + 3)) ] && break
-    sleep 0.05
-done
+requests_reach() { [ "$(requests)" -ge "$1" ]; }
+wait_until 100 0.05 requests_reach $((before + 3))
 local_answer=$(dig @127.0.0.1 +tries=1 +time=10 host.example A)
 check "a local query right after is answered" "10.1.2.3" "$(echo "$local_answer" | awk '$4 == "A" {print $5}')"
 waited=$(echo "$local_answer" | query_ms)

@@ -78,11 +78,7 @@ program_pid=$!
 if ! wine "$driver" wait 30000; then
     fail "the main window did not appear"
 fi
-for _ in $(seq 300); do
-    grep -q "DNS server started on UDP/53" "$log" 2>/dev/null && break
-    sleep 0.1
-done
-grep -q "DNS server started on UDP/53" "$log" 2>/dev/null || fail "no start line in dns.log"
+wait_until 300 0.1 grep -q "DNS server started on UDP/53" "$log" 2>/dev/null || fail "no start line in dns.log"
 
 answer=$(dig @127.0.0.1 -p 53 e2e.tarnwick.test A +tries=2 +timeout=2 +noall +answer 2>&1)
 echo "dig: $answer"
@@ -92,19 +88,10 @@ fi
 grep -q "Q from 127.0.0.1 name=e2e.tarnwick.test type=1" "$log" 2>/dev/null || fail "no query line in dns.log"
 
 wine "$driver" close 10000 || fail "the main window was gone before it was closed"
-exit_code=""
-for _ in $(seq 300); do
-    if ! kill -0 "$program_pid" 2>/dev/null; then
-        wait "$program_pid"
-        exit_code=$?
-        break
-    fi
-    sleep 0.1
-done
-if [ -z "$exit_code" ]; then
+if ! wait_for_exit "$program_pid" 300; then
     fail "Tarnwick.exe did not end within 30 s of closing its window"
-elif [ "$exit_code" != 0 ]; then
-    fail "Tarnwick.exe exited with code $exit_code"
+elif [ "$exit_status" != 0 ]; then
+    fail "Tarnwick.exe exited with code $exit_status"
 fi
 program_pid=""
 grep -q "DNS server stopped" "$log" 2>/dev/null || fail "no stop line in dns.log"

@@ -53,33 +53,19 @@ fail() {
 start_run() {
     "$root/scripts/run" --no-build --prefix "$prefix" >"$output" 2>&1 &
     run_pid=$!
-    for _ in $(seq 1200); do
-        grep -q "^Tarnwick is running" "$output" && return 0
-        kill -0 "$run_pid" 2>/dev/null || fail "scripts/run ended early"
-        sleep 0.1
-    done
-    fail "scripts/run did not start the program within 120 s"
+    wait_until 1200 0.1 run_started_or_ended || fail "scripts/run did not start the program within 120 s"
+    grep -q "^Tarnwick is running" "$output" || fail "scripts/run ended early"
 }
+
+run_started_or_ended() { grep -q "^Tarnwick is running" "$output" || process_ended "$run_pid"; }
+port_53_free() { ! ss -Hlun 'sport = :53' | grep -q .; }
 
 # SIGTERM (what Ctrl+C does) ends scripts/run, the program and its Wine.
 stop_run() {
     kill -TERM "$run_pid"
-    local status=""
-    for _ in $(seq 300); do
-        if ! kill -0 "$run_pid" 2>/dev/null; then
-            wait "$run_pid"
-            status=$?
-            break
-        fi
-        sleep 0.1
-    done
-    [ -n "$status" ] || fail "scripts/run did not end within 30 s of SIGTERM"
+    wait_for_exit "$run_pid" 300 || fail "scripts/run did not end within 30 s of SIGTERM"
     run_pid=""
-    for _ in $(seq 100); do
-        ss -Hlun 'sport = :53' | grep -q . || return 0
-        sleep 0.1
-    done
-    fail "port 53 is still held after scripts/run ended"
+    wait_until 100 0.1 port_53_free || fail "port 53 is still held after scripts/run ended"
 }
 
 start_run
@@ -110,11 +96,8 @@ drive() {
 }
 drive press 1002 20000 || fail "no main window to press DNS Settings in"
 drive --class DNS_Settings_Wnd press 2001 20000 || fail "the records editor did not open"
-for _ in $(seq 100); do
-    grep -q "Settings saved (records)" "$data/dns.log" 2>/dev/null && break
-    sleep 0.1
-done
-grep -q "Settings saved (records)" "$data/dns.log" 2>/dev/null || fail "the records editor did not save"
+wait_until 100 0.1 grep -q "Settings saved (records)" "$data/dns.log" 2>/dev/null ||
+    fail "the records editor did not save"
 cmp "$build/e2e-run-example.xml" "$data/config.xml" || {
     diff "$build/e2e-run-example.xml" "$data/config.xml"
     fail "the program writes the example settings differently"
@@ -126,12 +109,11 @@ sed -i 's|<value>127.0.0.1</value>|<value>127.0.0.9</value>|' "$data/config.xml"
 cp "$data/config.xml" "$build/e2e-run-own.xml"
 start_run
 grep -q "example record" "$output" && fail "the example was announced over an existing config.xml"
-for _ in $(seq 30); do
+answers_own_record() {
     answer=$(dig @127.0.0.1 tarnwick.test A +short +time=1 +tries=1 2>&1)
-    [ "$answer" = "127.0.0.9" ] && break
-    sleep 0.5
-done
-[ "$answer" = "127.0.0.9" ] || fail "the program did not answer from the existing config.xml (got '$answer')"
+    [ "$answer" = "127.0.0.9" ]
+}
+wait_until 30 0.5 answers_own_record || fail "the program did not answer from the existing config.xml (got '$answer')"
 cmp "$build/e2e-run-own.xml" "$data/config.xml" || fail "the existing config.xml was changed"
 stop_run
 echo "run script end to end: ok"
