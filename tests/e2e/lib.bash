@@ -190,6 +190,22 @@ stop_server() {
     server_pid=""
 }
 
+# Everything a test in private namespaces starts from: the script runs again
+# inside them (unshare's flags first, then the script's arguments: the build
+# folder and the platform), with a scratch folder, the headless server in a
+# prefix of its own and dnsmasq upstream.
+begin_private_network_test() {
+    run_in_private_namespaces "$@"
+    build=$(cd "$2" && pwd)
+    platform="$3"
+    work=$(mktemp -d)
+    failures=0
+    trap e2e_cleanup EXIT
+    use_headless own-prefix
+    make_upstream_namespace
+    start_upstream_dnsmasq
+}
+
 # Ends the script with the count of failed checks.
 finish_checks() {
     if [ "$failures" -ne 0 ]; then

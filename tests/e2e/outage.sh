@@ -10,23 +10,15 @@
 # Usage: outage.sh <build dir> <native|windows>
 set -uo pipefail
 
-build=$(cd "$1" && pwd)
-platform="$2"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
 # shellcheck source=tests/e2e/lib.bash
 . "$root/tests/e2e/lib.bash"
 
 require_tools dig dnsmasq python3 unshare nsenter ip
-run_in_private_namespaces "-n" "$@"
+begin_private_network_test "-n" "$@"
 
 traffic="$root/scripts/lib/dns_traffic.py"
-work=$(mktemp -d)
-failures=0
-trap e2e_cleanup EXIT
-use_headless own-prefix
-make_upstream_namespace
-start_upstream_dnsmasq
 "${upstream_ns[@]}" python3 "$traffic" stub --address 10.53.0.3 --log "$work/silent.log" &
 background_pids+=($!)
 "${upstream_ns[@]}" python3 "$traffic" stub --address 10.53.0.4 --drop-every 3 --log "$work/lossy.log" &

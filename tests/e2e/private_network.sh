@@ -6,22 +6,14 @@
 # Usage: private_network.sh <build dir> <native|windows>
 set -uo pipefail
 
-build=$(cd "$1" && pwd)
-platform="$2"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
 # shellcheck source=tests/e2e/lib.bash
 . "$root/tests/e2e/lib.bash"
 
 require_tools dig dnsmasq python3 unshare nsenter ip
-run_in_private_namespaces "-n -m" "$@"
+begin_private_network_test "-n -m" "$@"
 
-work=$(mktemp -d)
-failures=0
-trap e2e_cleanup EXIT
-use_headless own-prefix
-make_upstream_namespace
-start_upstream_dnsmasq
 upstream_queries() { grep -c "query\[A\] up.example from 10.53.0.1" "$work/dnsmasq.log"; }
 before_upstream=$(upstream_queries)
 
