@@ -26,16 +26,20 @@ void Add(ForwardPlan& plan, size_t forwarder, uint32_t timeoutMs) {
 
 }  // namespace
 
+const std::string& ForwarderAddress(const ForwarderSettings& settings, size_t forwarder) {
+    return forwarder == 0 ? settings.dns1 : forwarder == 1 ? settings.dns2 : settings.dns3;
+}
+
 ForwardPlan PlanForwarding(ForwarderHealth& health, const ForwarderSettings& settings, ForwarderClock::time_point now) {
-    const std::array<const std::string*, kForwarderCount> addresses = {&settings.dns1, &settings.dns2, &settings.dns3};
     std::array<bool, kForwarderCount> usable{};
     bool anyUsable = false;
     bool everyUsableIsDown = true;
     ForwarderClock::time_point lastFailure{};
     for (size_t i = 0; i < kForwarderCount; ++i) {
         ForwarderMemory& memory = health.forwarders[i];
-        if (memory.address != *addresses[i]) {
-            memory = ForwarderMemory{*addresses[i]};
+        const std::string& address = ForwarderAddress(settings, i);
+        if (memory.address != address) {
+            memory = ForwarderMemory{address};
         }
         usable[i] = IsUsable(memory.address);
         if (usable[i]) {

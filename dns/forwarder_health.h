@@ -36,6 +36,9 @@ struct ForwarderHealth {
     size_t nextProbe = 0;  // the forwarder the next outage probe goes to
 };
 
+// The address text of dns1, dns2 or dns3 (forwarder 0, 1 or 2).
+const std::string& ForwarderAddress(const ForwarderSettings& settings, size_t forwarder);
+
 struct ForwardAttempt {
     size_t forwarder = 0;  // 0 for dns1, 1 for dns2, 2 for dns3
     uint32_t timeoutMs = 0;

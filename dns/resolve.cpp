@@ -1,6 +1,5 @@
 #include "dns/resolve.h"
 
-#include <array>
 #include <mutex>
 
 #include "core/server_state.h"
@@ -125,11 +124,10 @@ bool ResolveQuery(const uint8_t* query, size_t length, const DnsQuestion& questi
     // them answers at all, at most a short probe now and then: a silent one
     // must not hold up this query and every one queued behind it.
     const ForwardPlan plan = PlanForwardingNow(forwarders);
-    const std::array<const std::string*, kForwarderCount> addresses = {&forwarders.dns1, &forwarders.dns2,
-                                                                       &forwarders.dns3};
     for (size_t i = 0; i < plan.count; ++i) {
         const ForwardAttempt& attempt = plan.attempts[i];
-        const bool answered = ForwardQuery(query, length, *addresses[attempt.forwarder], reply, attempt.timeoutMs);
+        const bool answered =
+            ForwardQuery(query, length, ForwarderAddress(forwarders, attempt.forwarder), reply, attempt.timeoutMs);
         NoteForwardingOutcomeNow(attempt.forwarder, answered);
         if (answered) {
             state.stats.forwarded.fetch_add(1);
