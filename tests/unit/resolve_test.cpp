@@ -41,11 +41,15 @@ ServerConfig LookupTable() {
 
 class Resolution : public ::testing::Test {
   protected:
+    // Every case starts from forwarders the worker knows nothing about, and
+    // leaves no health check open.
     void SetUp() override {
         ASSERT_TRUE(StartSocketLayer());
+        ForgetForwarderHealth();
         SetLiveConfig(LookupTable());
     }
     void TearDown() override {
+        ForgetForwarderHealth();
         SetLiveConfig(ServerConfig{});
         SetUpstreamPortForTesting(0);
         StopSocketLayer();
