@@ -6,6 +6,7 @@
 #include "core/server_state.h"
 #include "dns/forward.h"
 #include "dns/forwarder_health.h"
+#include "dns/ipv4_text.h"
 #include "dns/udp_socket.h"
 
 namespace {
@@ -41,6 +42,14 @@ bool TypeFits(int32_t recordType, uint16_t qtype) {
         default:
             return false;
     }
+}
+
+// Whether the A query for name is answered here: the first enabled A record
+// of that name holds an address.
+bool HasLocalAddress(const std::string& name) {
+    const std::optional<DnsRecord> record = FindLocalRecord(name, kTypeA);
+    uint8_t address[4];
+    return record && ParseIpv4Text(record->value, address);
 }
 
 bool HasEnabledRecordNamed(const ServerConfig& config, const std::string& name) {
@@ -138,6 +147,15 @@ bool ResolveQuery(const uint8_t* query, size_t length, const DnsQuestion& questi
         }
         // A matched A record with an unusable address: later slots are not
         // tried, the query goes to the forwarders.
+    }
+    // A name whose address the user holds here keeps its other addresses to
+    // itself: the upstream's IPv6 address, or the address hints of its HTTPS
+    // record, would lead clients past the user's record to the public site.
+    // Its other types (mail, text) still come from upstream.
+    if ((question.qtype == kTypeAaaa || question.qtype == kTypeHttps) && HasLocalAddress(question.name) &&
+        BuildEmptyAnswer(query, length, question.name, question.qtype, reply)) {
+        state.stats.localHits.fetch_add(1);
+        return true;
     }
     reply.clear();
 

@@ -116,7 +116,8 @@ TEST(ForwarderHealth, ChecksOrderOutageProbesAndRecovery) {
             bool answered = false;
             for (size_t i = 0; i < plan.count; ++i) {
                 const size_t forwarder = plan.forwarders[i];
-                described += (described.empty() ? "" : " ") + std::to_string(forwarder + 1);
+                described += described.empty() ? "" : " ";
+                described += std::to_string(forwarder + 1);
                 if (!answered) {
                     answered = Names(query.answering, forwarder);
                     if (NoteForwardingOutcome(health, forwarder, answered, std::chrono::milliseconds(10), now)) {
