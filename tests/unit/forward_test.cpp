@@ -72,6 +72,28 @@ TEST_F(Forwarding, RepliesOfEverySizeComeBackWholeInAReusedBuffer) {
     }
 }
 
+// The check asks for the root's name servers with recursion desired, under an
+// ID of its own; any reply counts, a refusal (header only, REFUSED) included.
+TEST_F(Forwarding, HealthCheckAsksForTheRootAndAnyReplyAnswersIt) {
+    Peer upstream(Endpoint(127, 0, 0, 1, 0));
+    ASSERT_TRUE(upstream.bound());
+    SetUpstreamPortForTesting(upstream.local().port);
+    EXPECT_EQ(SendHealthCheck("127.0.0.1:53"), kInvalidSocket);
+    const SocketHandle check = SendHealthCheck("127.0.0.1");
+    ASSERT_NE(check, kInvalidSocket);
+    EXPECT_EQ(PollHealthCheck(check), HealthCheckReply::kNothingYet);
+    Bytes received;
+    UdpEndpoint from;
+    ASSERT_TRUE(upstream.Receive(received, from));
+    const Bytes expected = {0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // RD, one question
+                            0x00, 0x00, 0x02, 0x00, 0x01};                               // ".", NS, IN
+    ASSERT_EQ(received.size(), 2 + expected.size()) << dns_peer::Hex(received);
+    EXPECT_EQ(Bytes(received.begin() + 2, received.end()), expected) << dns_peer::Hex(received);
+    upstream.SendTo(Bytes{received[0], received[1], 0x81, 0x85}, from);
+    EXPECT_TRUE(dns_peer::WaitFor([&] { return PollHealthCheck(check) == HealthCheckReply::kAnswered; }));
+    CloseUdpSocket(check);
+}
+
 TEST_F(Forwarding, UnusableAddressTextsFailAtOnce) {
     const char* texts[] = {"",           "1.2.3",     "1.2.3.4.5", "127.0.0.2:53", " 127.0.0.2",
                            "127.0.0.2 ", "localhost", "::1",       "256.0.0.1",    "127.0.0.2\n"};
