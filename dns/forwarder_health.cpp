@@ -32,6 +32,14 @@ void NoteHeardFrom(Slot& slot) {
     slot.checkOpen = false;
 }
 
+// A forwarder that works but left two queries without a reply lately (a
+// lossy link, or names it cannot resolve in time) is better asked after the
+// others for a while: each such query costs the whole worker an attempt.
+bool LeftQueriesUnansweredLately(const Slot& slot) {
+    return slot.querySilenceBefore != ForwarderClock::time_point{} &&
+           slot.lastQuerySilence - slot.querySilenceBefore < kSilentForwarderTriedLastFor;
+}
+
 // A resolver answers the root's NS records from its cache at once, so a check
 // that waits several of its usual round trips has had its chance; an unknown
 // or slow forwarder gets as long as a query's attempt.
@@ -105,6 +113,7 @@ void JudgeHealthCheck(ForwarderHealth& health,
     }
     if (reply == HealthCheckReply::kAnswered) {
         NoteHeardFrom(slot);
+        slot.silent = LeftQueriesUnansweredLately(slot);
         return;
     }
     if (reply == HealthCheckReply::kNothingYet && now - slot.checkSent < slot.checkWait) {
@@ -162,6 +171,8 @@ bool NoteForwardingOutcome(ForwarderHealth& health,
     // domain's servers are dead, say), so silence about one query says
     // nothing yet about the forwarder: a check it answers at once does.
     NoteSilence(slot, now);
+    slot.querySilenceBefore = slot.lastQuerySilence;
+    slot.lastQuerySilence = now;
     if (slot.checkOpen) {
         return false;
     }

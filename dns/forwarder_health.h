@@ -12,7 +12,8 @@
 using ForwarderClock = std::chrono::steady_clock;
 
 // A forwarder that gave no reply is asked after the others for this long, or
-// until it is heard from again.
+// until it answers again (a health check, only when it was the one query
+// without a reply in this time).
 constexpr std::chrono::seconds kSilentForwarderTriedLastFor{30};
 // When every usable forwarder has failed this many times in a row, the
 // connection to them is taken to be down and queries no longer wait for them.
@@ -36,8 +37,11 @@ struct ForwarderHealth {
         // Failures of the forwarder itself: a query that got no reply and a
         // health check that got none either.
         uint32_t failuresInRow = 0;
-        bool silent = false;  // nothing heard from it since its last silence
+        bool silent = false;  // asked after the others, for a while after lastSilence
         ForwarderClock::time_point lastSilence{};
+        // The last two queries it gave no reply to (zero: none).
+        ForwarderClock::time_point lastQuerySilence{};
+        ForwarderClock::time_point querySilenceBefore{};
         ForwarderClock::duration roundTrip{};  // smoothed; zero until timed
         // The health check sent to it and not judged yet.
         bool checkOpen = false;

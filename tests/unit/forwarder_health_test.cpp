@@ -49,7 +49,8 @@ TEST(ForwarderHealth, ChecksOrderOutageProbesAndRecovery) {
           {kTriedLast + 1, "2", "2 1"},
           {2 * kTriedLast + 1, "1 2", "1 2"},  // it answers again: back in its place at once
           {2 * kTriedLast + 2, "1 2", "1 2"}}},
-        {"a name that no forwarder resolves in time (A and AAAA at once, twice): checks answered, no outage",
+        {"a name that no forwarder resolves in time (A and AAAA at once, twice): checks answered, no outage, order "
+         "kept",
          {"10.0.0.1", "10.0.0.2", ""},
          {{0, "", "1? 2?"},
           {0, "", "1 2"},  // one check each at a time
@@ -57,6 +58,14 @@ TEST(ForwarderHealth, ChecksOrderOutageProbesAndRecovery) {
           {5, "", "1? 2?"},
           {5, "", "1 2"},
           {6, "1", "1 2", "12"}}},
+        {"dns1 loses a reply now and then beside dns2: back in its place after one, last for 30 s after two",
+         {"10.0.0.1", "10.0.0.2", ""},
+         {{0, "1", "1 2"},
+          {1, "2", "1? 2"},
+          {2, "1", "1 2", "1"},
+          {3, "2", "1? 2"},
+          {4, "2", "2 1", "1"},  // it works, but it has left two queries without a reply lately
+          {3 + kTriedLast, "1", "1 2"}}},
         {"every forwarder silent: two failures each make an outage, probed in turn; a late reply ends it",
          {"10.0.0.1", "10.0.0.2", "10.0.0.3"},
          {{0, "", "1? 2? 3?"},
