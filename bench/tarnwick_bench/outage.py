@@ -124,7 +124,8 @@ def one_forwarder_situations(bench, subject, figures):
     down, up = LINK_DOWN_S
     out = one_forwarder(bench, subject, SLOW_ADDRESS, "slow", SLOW_S, [
         "--forwarded-interval", "1", "--link-down", os.path.join(WORK, "outage-link-down"), str(down), str(up)])
-    figures[Figure.SLOW_LOCAL_WITHIN_1S_PCT] = load.traffic_summary(out, down + OUTAGE_KNOWN_S, up)["local"]["within_1s"] * 100
+    while_down = load.traffic_summary(out, down + OUTAGE_KNOWN_S, up)
+    figures[Figure.SLOW_LOCAL_WITHIN_1S_PCT] = while_down["local"]["within_1s"] * 100
     figures[Figure.SLOW_BACK_S] = load.traffic_summary(out, up)["forwarded"]["first_answer"]
     log("%s: dead name %.0f %% of forwarded names within 5 s; 3,000-byte reply %d of 2; slow link back after %s s" % (
         subject.name, figures[Figure.DEAD_FWD_WITHIN_5S_PCT], figures[Figure.BIG_REPLIES],
@@ -233,9 +234,10 @@ def one_forwarder_goal_line(results):
         verdicts.append("%s %s" % (subject.name, "met" if all(met) else "not met (%s)" % ", ".join(
             what for what, ok in zip(("dead name", "3,000-byte reply", "slow link"), met) if not ok)))
     return "Goal with one forwarder: other forwarded names answered within 5 s beside the dead name at least " \
-           "%d %% as often as by dnsmasq, both %d-byte replies relayed, forwarded names answering again " \
-           "within %d s of the slow link's return: %s." % (DEAD_GOAL_SHARE * 100, BIG_SIZE, PROBE_INTERVAL_S,
-                                                           ", ".join(verdicts) or "no Tarnwick build measured")
+           "%d %% as often as by dnsmasq, both %s-byte replies relayed, forwarded names answering again " \
+           "within %d s of the slow link's return: %s." % (
+               DEAD_GOAL_SHARE * 100, "{:,}".format(BIG_SIZE), PROBE_INTERVAL_S,
+               ", ".join(verdicts) or "no Tarnwick build measured")
 
 
 def header():
@@ -247,9 +249,9 @@ def header():
             "answered ones." % (SILENT_ADDRESS, load.TRAFFIC_REPLY_WAIT_S, SITUATION_S, LEARNING_S),
             "Then, each with one forwarder and the server started afresh, under the same traffic: a dead name "
             "(the upstream dnsmasq sends dead.bench on to %s), looked up A and AAAA at once at 2 s and 7 s, "
-            "%d s; a %d-byte reply from %s (which answers every other name at once), looked up A and AAAA at once "
+            "%d s; a %s-byte reply from %s (which answers every other name at once), looked up A and AAAA at once "
             "with EDNS at 1 s, %d s, the following names counted; %s behind a 700 ms link that is down from %d s "
             "to %d s, a forwarded name a second, local names counted from %d s after it went down, until "
             "forwarded names answer again (at most %d s)." % (
-                SILENT_ADDRESS, DEAD_S, BIG_SIZE, BIG_ADDRESS, BIG_S, SLOW_ADDRESS, LINK_DOWN_S[0], LINK_DOWN_S[1],
-                OUTAGE_KNOWN_S, SLOW_S)]
+                SILENT_ADDRESS, DEAD_S, "{:,}".format(BIG_SIZE), BIG_ADDRESS, BIG_S, SLOW_ADDRESS, LINK_DOWN_S[0],
+                LINK_DOWN_S[1], OUTAGE_KNOWN_S, SLOW_S)]
