@@ -6,9 +6,12 @@
 #include <string>
 
 // The DNS type codes the program knows: a local record is A or MX, and a
-// question for ANY is answered by either.
+// question for ANY is answered by either. AAAA and HTTPS questions for a name
+// with a local address get an empty answer.
 constexpr uint16_t kTypeA = 1;
 constexpr uint16_t kTypeMx = 15;
+constexpr uint16_t kTypeAaaa = 28;
+constexpr uint16_t kTypeHttps = 65;
 constexpr uint16_t kTypeAny = 255;
 
 // The TTL a slot holds when none, or 0, was given.

@@ -102,30 +102,28 @@ uint16_t UpstreamPort() {
     return portOverride != 0 ? portOverride : kDnsPort;
 }
 
-bool ForwardQuery(const uint8_t* query,
-                  size_t length,
-                  const std::string& upstreamAddress,
-                  std::vector<uint8_t>& reply,
-                  uint32_t timeoutMs) {
-    reply.clear();
+namespace {
+
+// Sends query to the upstream server on a fresh socket connected to it, and
+// returns that socket (kInvalidSocket when nothing was sent). A fresh socket
+// per attempt gets a fresh local port, so a late reply to an earlier attempt
+// never reaches this one. Connected to the server, it receives only that
+// server's datagrams (a third party guessing the port is dropped by the
+// system and does not end the wait), and a refusal from the server ends the
+// receive at once.
+SocketHandle SendToUpstream(const uint8_t* query, size_t length, const std::string& upstreamAddress) {
     UdpEndpoint upstream;
     if (upstreamAddress.empty() || !ParseIpv4Text(upstreamAddress, upstream.address)) {
-        return false;
+        return kInvalidSocket;
     }
     upstream.port = UpstreamPort();
-
-    // A fresh socket per attempt gets a fresh local port, so a late reply to
-    // an earlier attempt never reaches this one. Connected to the server, it
-    // receives only that server's datagrams (a third party guessing the port
-    // is dropped by the system and does not end the wait), and a refusal from
-    // the server ends the receive at once.
     const SocketHandle socket = OpenUdpSocket();
     if (socket == kInvalidSocket) {
-        return false;
+        return kInvalidSocket;
     }
-    if (!ConnectUdpSocket(socket, upstream) || !SetReceiveTimeout(socket, timeoutMs)) {
+    if (!ConnectUdpSocket(socket, upstream)) {
         CloseUdpSocket(socket);
-        return false;
+        return kInvalidSocket;
     }
     // Connecting chose the local address and port, which are what the
     // listening socket sees as the sender if the copy comes back to it.
@@ -134,6 +132,25 @@ bool ForwardQuery(const uint8_t* query,
         RememberSentQuery(local, query, length);
     }
     if (SendTo(socket, query, length, upstream) != static_cast<int>(length)) {
+        CloseUdpSocket(socket);
+        return kInvalidSocket;
+    }
+    return socket;
+}
+
+}  // namespace
+
+bool ForwardQuery(const uint8_t* query,
+                  size_t length,
+                  const std::string& upstreamAddress,
+                  std::vector<uint8_t>& reply,
+                  uint32_t timeoutMs) {
+    reply.clear();
+    const SocketHandle socket = SendToUpstream(query, length, upstreamAddress);
+    if (socket == kInvalidSocket) {
+        return false;
+    }
+    if (!SetReceiveTimeout(socket, timeoutMs)) {
         CloseUdpSocket(socket);
         return false;
     }
@@ -147,4 +164,39 @@ bool ForwardQuery(const uint8_t* query,
     }
     reply.resize(static_cast<size_t>(received));
     return true;
+}
+
+SocketHandle SendHealthCheck(const std::string& upstreamAddress) {
+    static std::atomic<uint16_t> nextId{static_cast<uint16_t>(ForwarderClock::now().time_since_epoch().count())};
+    const uint16_t id = nextId.fetch_add(0x9E37);  // apart, so that IDs do not repeat soon
+    const uint8_t check[] = {
+        static_cast<uint8_t>(id >> 8),
+        static_cast<uint8_t>(id),
+        0x01,
+        0x00,  // ID, flags: RD
+        0x00,
+        0x01,
+        0x00,
+        0x00,
+        0x00,
+        0x00,
+        0x00,
+        0x00,  // one question
+        0x00,
+        0x00,
+        0x02,
+        0x00,
+        0x01,  // the root name, NS, IN
+    };
+    return SendToUpstream(check, sizeof check, upstreamAddress);
+}
+
+HealthCheckReply PollHealthCheck(SocketHandle socket) {
+    if (!DatagramWaiting(socket)) {
+        return HealthCheckReply::kNothingYet;
+    }
+    std::vector<uint8_t> reply(kUpstreamReplyCapacity);
+    UdpEndpoint from;
+    return ReceiveFrom(socket, reply.data(), reply.size(), from) >= 0 ? HealthCheckReply::kAnswered
+                                                                      : HealthCheckReply::kFailed;
 }

@@ -5,21 +5,34 @@
 #include <string>
 #include <vector>
 
+#include "dns/forwarder_health.h"
 #include "dns/udp_socket.h"
 
 constexpr uint32_t kUpstreamReceiveTimeoutMs = 1500;
-constexpr size_t kUpstreamReplyCapacity = 2048;
+// Any UDP datagram fits: over IPv4 its payload is at most 65,507 bytes.
+constexpr size_t kUpstreamReplyCapacity = 65535;
 
 // Relays query byte for byte to the upstream server at upstreamAddress (IPv4
 // dotted-decimal text) and brings back its reply unchanged. Only a datagram
 // from that server's own address and port is taken; it may arrive within
 // timeoutMs. False (reply empty) for an empty or invalid address, a send or
-// receive failure, silence, or a reply longer than kUpstreamReplyCapacity.
+// receive failure or silence.
 bool ForwardQuery(const uint8_t* query,
                   size_t length,
                   const std::string& upstreamAddress,
                   std::vector<uint8_t>& reply,
                   uint32_t timeoutMs = kUpstreamReceiveTimeoutMs);
+
+// A health check: a query for the root zone's NS records, which any working
+// resolver answers at once from its cache, sent to the upstream server the
+// way ForwardQuery sends. Returns the socket its reply will arrive on, to be
+// looked at with PollHealthCheck and closed with CloseUdpSocket, or
+// kInvalidSocket when it could not be sent.
+SocketHandle SendHealthCheck(const std::string& upstreamAddress);
+
+// Whether the check's reply has come (any reply, whatever its response code),
+// without waiting.
+HealthCheckReply PollHealthCheck(SocketHandle socket);
 
 // True, once, when datagram arrived on the listening socket from sender and is
 // one of the last queries ForwardQuery sent, byte for byte, from that very

@@ -1,10 +1,13 @@
 #include "dns/resolve.h"
 
+#include <array>
 #include <mutex>
 
 #include "core/server_state.h"
 #include "dns/forward.h"
 #include "dns/forwarder_health.h"
+#include "dns/ipv4_text.h"
+#include "dns/udp_socket.h"
 
 namespace {
 
@@ -41,6 +44,14 @@ bool TypeFits(int32_t recordType, uint16_t qtype) {
     }
 }
 
+// Whether the A query for name is answered here: the first enabled A record
+// of that name holds an address.
+bool HasLocalAddress(const std::string& name) {
+    const std::optional<DnsRecord> record = FindLocalRecord(name, kTypeA);
+    uint8_t address[4];
+    return record && ParseIpv4Text(record->value, address);
+}
+
 bool HasEnabledRecordNamed(const ServerConfig& config, const std::string& name) {
     for (const DnsRecord& record : config.records) {
         if (record.enabled && NamesMatch(record.name, name)) {
@@ -50,42 +61,68 @@ bool HasEnabledRecordNamed(const ServerConfig& config, const std::string& name) 
     return false;
 }
 
-// What the worker learnt about the forwarders, kept across queries. Only the
-// worker resolves while the server runs; the lock covers a reset from the
-// window thread and tests that resolve on their own thread.
-struct RememberedHealth {
-    std::mutex lock;
-    ForwarderHealth health;
-    uint16_t upstreamPort = 0;  // what health was learnt against
-};
+// What the worker knows about the forwarders, kept across queries, and the
+// sockets of their open health checks. Only the worker resolves while the
+// server runs; the lock covers StartServer's reset on the window thread and
+// tests that resolve on their own thread. It is held only to plan, to note
+// an outcome and to send or look at a check, never across an attempt.
+std::mutex healthLock;
+ForwarderHealth health;
+std::array<SocketHandle, kForwarderCount> checkSockets = {kInvalidSocket, kInvalidSocket, kInvalidSocket};
 
-RememberedHealth& Remembered() {
-    static RememberedHealth remembered;
-    return remembered;
+void CloseJudgedChecks() {
+    for (size_t i = 0; i < kForwarderCount; ++i) {
+        if (!health.slots[i].checkOpen && checkSockets[i] != kInvalidSocket) {
+            CloseUdpSocket(checkSockets[i]);
+            checkSockets[i] = kInvalidSocket;
+        }
+    }
+}
+
+// For a slot whose check has just been opened.
+void SendCheck(size_t forwarder, ForwarderClock::time_point now) {
+    if (checkSockets[forwarder] != kInvalidSocket) {
+        CloseUdpSocket(checkSockets[forwarder]);
+    }
+    checkSockets[forwarder] = SendHealthCheck(health.slots[forwarder].address);
+    if (checkSockets[forwarder] == kInvalidSocket) {
+        JudgeHealthCheck(health, forwarder, HealthCheckReply::kFailed, now);
+    }
 }
 
 ForwardPlan PlanForwardingNow(const ForwarderSettings& forwarders) {
-    RememberedHealth& remembered = Remembered();
-    std::lock_guard<std::mutex> hold(remembered.lock);
-    if (remembered.upstreamPort != UpstreamPort()) {
-        remembered.health = ForwarderHealth{};
-        remembered.upstreamPort = UpstreamPort();
+    std::lock_guard<std::mutex> hold(healthLock);
+    const ForwarderClock::time_point now = ForwarderClock::now();
+    MatchForwarderSettings(health, forwarders);
+    for (size_t i = 0; i < kForwarderCount; ++i) {
+        if (health.slots[i].checkOpen) {
+            JudgeHealthCheck(health, i, PollHealthCheck(checkSockets[i]), now);
+        }
     }
-    return PlanForwarding(remembered.health, forwarders, ForwarderClock::now());
+    CloseJudgedChecks();
+    const ForwardPlan plan = PlanForwarding(health, now);
+    if (plan.probe) {
+        SendCheck(*plan.probe, now);
+    }
+    return plan;
 }
 
-void NoteForwardingOutcomeNow(size_t forwarder, bool answered) {
-    RememberedHealth& remembered = Remembered();
-    std::lock_guard<std::mutex> hold(remembered.lock);
-    NoteForwardingOutcome(remembered.health, forwarder, answered, ForwarderClock::now());
+void NoteForwardingOutcomeNow(size_t forwarder, bool answered, ForwarderClock::duration roundTrip) {
+    std::lock_guard<std::mutex> hold(healthLock);
+    const ForwarderClock::time_point now = ForwarderClock::now();
+    const bool checkDue = NoteForwardingOutcome(health, forwarder, answered, roundTrip, now);
+    CloseJudgedChecks();
+    if (checkDue) {
+        SendCheck(forwarder, now);
+    }
 }
 
 }  // namespace
 
 void ForgetForwarderHealth() {
-    RememberedHealth& remembered = Remembered();
-    std::lock_guard<std::mutex> hold(remembered.lock);
-    remembered.health = ForwarderHealth{};
+    std::lock_guard<std::mutex> hold(healthLock);
+    health = ForwarderHealth{};
+    CloseJudgedChecks();
 }
 
 std::optional<DnsRecord> FindLocalRecord(const std::string& name, uint16_t qtype) {
@@ -111,6 +148,15 @@ bool ResolveQuery(const uint8_t* query, size_t length, const DnsQuestion& questi
         // A matched A record with an unusable address: later slots are not
         // tried, the query goes to the forwarders.
     }
+    // A name whose address the user holds here keeps its other addresses to
+    // itself: the upstream's IPv6 address, or the address hints of its HTTPS
+    // record, would lead clients past the user's record to the public site.
+    // Its other types (mail, text) still come from upstream.
+    if ((question.qtype == kTypeAaaa || question.qtype == kTypeHttps) && HasLocalAddress(question.name) &&
+        BuildEmptyAnswer(query, length, question.name, question.qtype, reply)) {
+        state.stats.localHits.fetch_add(1);
+        return true;
+    }
     reply.clear();
 
     ForwarderSettings forwarders;
@@ -121,14 +167,14 @@ bool ResolveQuery(const uint8_t* query, size_t length, const DnsQuestion& questi
         nameIsLocal = HasEnabledRecordNamed(state.config, question.name);
     }
     // Forwarders that did not answer lately are asked last, and while none of
-    // them answers at all, at most a short probe now and then: a silent one
-    // must not hold up this query and every one queued behind it.
+    // them answers at all, none is waited for: a silent one must not hold up
+    // this query and every one queued behind it.
     const ForwardPlan plan = PlanForwardingNow(forwarders);
     for (size_t i = 0; i < plan.count; ++i) {
-        const ForwardAttempt& attempt = plan.attempts[i];
-        const bool answered =
-            ForwardQuery(query, length, ForwarderAddress(forwarders, attempt.forwarder), reply, attempt.timeoutMs);
-        NoteForwardingOutcomeNow(attempt.forwarder, answered);
+        const size_t forwarder = plan.forwarders[i];
+        const ForwarderClock::time_point started = ForwarderClock::now();
+        const bool answered = ForwardQuery(query, length, ForwarderAddress(forwarders, forwarder), reply);
+        NoteForwardingOutcomeNow(forwarder, answered, ForwarderClock::now() - started);
         if (answered) {
             state.stats.forwarded.fetch_add(1);
             return true;

@@ -142,6 +142,7 @@ void ServerWorker() {
     boundListenPort.store(LocalEndpoint(socket, bound) ? bound.port : local.port);
     AppendLogLine("DNS server started on UDP/53");
     ReceiveLoop(state, socket);
+    ForgetForwarderHealth();  // closes open health checks while the socket layer is up
     AppendLogLine("DNS server stopped");
     boundListenPort.store(0);
     CloseListeningSocket(state);

@@ -38,6 +38,10 @@ bool LocalEndpoint(SocketHandle socket, UdpEndpoint& local);
 // system named none.
 int ReceiveFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, UdpEndpoint& from);
 
+// True when a receive on the socket would return at once (a datagram, or an
+// error such as a refusal, is waiting); never waits.
+bool DatagramWaiting(SocketHandle socket);
+
 // Sends one datagram; returns the bytes sent or -1.
 int SendTo(SocketHandle socket, const uint8_t* data, size_t length, const UdpEndpoint& to);
 

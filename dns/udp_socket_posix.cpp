@@ -1,4 +1,5 @@
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -86,6 +87,11 @@ int ReceiveFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, UdpEndpoi
         ::recvfrom(Descriptor(socket), buffer, capacity, MSG_TRUNC, reinterpret_cast<sockaddr*>(&address), &length);
     from = FromSocketAddress(address);
     return CheckedLength(received, capacity);
+}
+
+bool DatagramWaiting(SocketHandle socket) {
+    pollfd ready{Descriptor(socket), POLLIN, 0};
+    return ::poll(&ready, 1, 0) > 0 && ready.revents != 0;
 }
 
 int SendTo(SocketHandle socket, const uint8_t* data, size_t length, const UdpEndpoint& to) {

@@ -82,6 +82,15 @@ int ReceiveFrom(SocketHandle socket, uint8_t* buffer, size_t capacity, UdpEndpoi
     return received < 0 ? -1 : received;
 }
 
+bool DatagramWaiting(SocketHandle socket) {
+    // An error that the next receive would report counts as waiting too.
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(Native(socket), &readable);
+    timeval noWait{};
+    return ::select(0, &readable, nullptr, nullptr, &noWait) > 0;
+}
+
 int SendTo(SocketHandle socket, const uint8_t* data, size_t length, const UdpEndpoint& to) {
     const Ipv4SocketAddress address = ToSocketAddress(to);
     const int sent = ::sendto(Native(socket), reinterpret_cast<const char*>(data), ClampLength(length), 0,

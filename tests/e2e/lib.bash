@@ -139,14 +139,14 @@ in_upstream() { nsenter -t "$upstream_ns_pid" -n "$@"; }
 in_other_namespace() { [ "$(readlink "/proc/$1/ns/net")" != "$(readlink /proc/$$/ns/net)" ]; }
 
 # dnsmasq on 10.53.0.2:53 in the upstream namespace, answering up.example and
-# every name under it with 192.0.2.7 and logging each query to
+# every name under it with 192.0.2.7 and 2001:db8::7 and logging each query to
 # $work/dnsmasq.log (the root name as "."), with further dnsmasq options from
 # the array upstream_dnsmasq_options; waits until it answers.
 upstream_dnsmasq_options=()
 start_upstream_dnsmasq() {
     # nsenter runs dnsmasq in its own place, so $! is dnsmasq itself.
     "${upstream_ns[@]}" dnsmasq --keep-in-foreground --no-resolv --no-hosts -C /dev/null --pid-file= --user=root \
-        --listen-address=10.53.0.2 --bind-interfaces --port=53 --address=/up.example/192.0.2.7 \
+        --listen-address=10.53.0.2 --bind-interfaces --port=53 --address=/up.example/192.0.2.7 --address=/up.example/2001:db8::7 \
         --log-queries --log-facility="$work/dnsmasq.log" "${upstream_dnsmasq_options[@]}" &
     dnsmasq_pid=$!
     background_pids+=("$dnsmasq_pid")

@@ -58,6 +58,12 @@ check "getaddrinfo returns in well under a second (< 2 s; 10-15 s when AAAA gets
 stop_server
 check "both types were asked" 1 "$(tr -d '\r' <"$log" | grep -c "name=resolver.example type=28$")"
 
+echo "--- a public name held here: its IPv4 address alone, though the upstream has an IPv6 one"
+start_running_server --forwarders 10.53.0.2 --record A,shop.up.example,10.4.5.7,60
+check "getent ahosts finds the local address and no other" "10.4.5.7" \
+    "$(getent ahosts shop.up.example | awk '{print $1}' | sort -u | xargs)"
+stop_server
+
 echo "--- this machine named as forwarder (a loopback and an own address) before the real upstream"
 start_running_server --forwarders 127.0.0.1,10.53.0.1,10.53.0.2 --record A,host.example,10.1.2.3,60
 before=$(requests)
@@ -67,15 +73,15 @@ waited=$(echo "$answer" | query_ms)
 check "after both own attempts timed out (>= 2800 ms)" yes \
     "$([ "${waited:-0}" -ge 2800 ] && echo yes || echo "no: $waited ms")"
 check "the upstream got the query exactly once" 1 "$(($(upstream_queries) - before_upstream))"
-# The query and its two copies, which reach the listening socket only after
-# the attempts ended.
+# The query, its two copies and the health check after each, which reach
+# the listening socket only after the attempts ended.
 requests_reach() { [ "$(requests)" -ge "$1" ]; }
-wait_until 100 0.05 requests_reach $((before + 3))
+wait_until 100 0.05 requests_reach $((before + 5))
 local_answer=$(dig @127.0.0.1 +tries=1 +time=10 host.example A)
 check "a local query right after is answered" "10.1.2.3" "$(echo "$local_answer" | awk '$4 == "A" {print $5}')"
 waited=$(echo "$local_answer" | query_ms)
 check "at once (< 1000 ms)" yes "$([ "${waited:-9999}" -lt 1000 ] && echo yes || echo "no: $waited ms")"
-check "requests: the query, two dropped copies, the local query" $((before + 4)) "$(requests)"
+check "requests: the query, two dropped copies and two checks, the local query" $((before + 6)) "$(requests)"
 stop_server
 check "the forwarded query was logged once" 1 "$(tr -d '\r' <"$log" | grep -c "name=up.example type=1$")"
 

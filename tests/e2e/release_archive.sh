@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The release archive as a Windows user unpacks it: CPack zips the built
-# Tarnwick.exe with the user's guide, and every link of the guide (pictures,
-# other files, its own headings) must resolve inside the archive, since
-# nothing else of the source tree comes along. The README's links are checked
-# in the source tree, where it is read. Usage: release_archive.sh <build dir> windows
+# Tarnwick.exe with the user's guide, as Markdown and as the web page rendered
+# from it, and every link of the guide (pictures, other files, its own headings)
+# must resolve inside the archive, since nothing else of the source tree comes
+# along. The page is checked by what it holds: its pictures, the guide's
+# headings and the ids its own '#' links point to. The README's links are
+# checked in the source tree, where it is read. Usage: release_archive.sh <build dir> windows
 # windows-only
 set -uo pipefail
 
@@ -29,15 +31,55 @@ import posixpath
 import re
 import sys
 import zipfile
+from html.parser import HTMLParser
 
 archive_path, root = sys.argv[1], sys.argv[2]
 failures = []
 
 
+def without_code(markdown):
+    # Fenced code holds commands, not links or headings.
+    return re.sub(r"```.*?```", "", markdown, flags=re.S)
+
+
 def links(markdown):
-    # Inline links and pictures; fenced code is left out, as it holds commands.
-    text = re.sub(r"```.*?```", "", markdown, flags=re.S)
-    return re.findall(r"\]\(([^)\s]+)\)", text)
+    # Inline links and pictures.
+    return re.findall(r"\]\(([^)\s]+)\)", without_code(markdown))
+
+
+def headings(markdown):
+    # Heading texts without their inline code and emphasis marks.
+    return [re.sub(r"[`*]", "", text) for text in re.findall(r"^#+ (.+)$", without_code(markdown), flags=re.M)]
+
+
+class Page(HTMLParser):
+    # The rendered guide as a browser takes it: its title and headings in
+    # order, its pictures, code blocks, the element ids and the page's links to them.
+    def __init__(self, text):
+        super().__init__()
+        self.texts, self.pictures, self.ids, self.own_links, self.text, self.blocks = [], [], set(), [], None, 0
+        self.feed(text)
+
+    def handle_starttag(self, tag, attrs):
+        attrs = dict(attrs)
+        if "id" in attrs:
+            self.ids.add(attrs["id"])
+        if tag == "img":
+            self.pictures.append(attrs["src"])
+        self.blocks += tag == "pre"
+        if attrs.get("href", "").startswith("#"):
+            self.own_links.append(attrs["href"][1:])
+        if re.fullmatch(r"title|h[1-6]", tag):
+            self.text = ""
+
+    def handle_data(self, data):
+        if self.text is not None:
+            self.text += data
+
+    def handle_endtag(self, tag):
+        if re.fullmatch(r"title|h[1-6]", tag):
+            self.texts.append(" ".join(self.text.split()))
+            self.text = None
 
 
 def anchors(markdown):
@@ -67,7 +109,7 @@ with zipfile.ZipFile(archive_path) as archive:
     top = tops.pop() + "/" if len(tops) == 1 else ""
     files = {name[len(top):] for name in names if not name.endswith("/")}
     print("archive:", ", ".join(sorted(files)))
-    for needed in ("Tarnwick.exe", "guide.md"):
+    for needed in ("Tarnwick.exe", "guide.md", "guide.html"):
         if needed not in files:
             failures.append(f"archive: no {needed}")
     if "README.md" in files:
@@ -81,6 +123,21 @@ with zipfile.ZipFile(archive_path) as archive:
         if not pictures:
             failures.append("archive: the guide shows no pictures")
         check_links(guide.decode(), "guide.md in the archive", lambda path: posixpath.normpath(path) in files)
+        if "guide.html" in files:
+            page = Page(archive.read(top + "guide.html").decode())
+            wanted = headings(guide.decode())
+            if page.texts != wanted[:1] + wanted:
+                failures.append(f"guide.html: title and headings {page.texts}, guide.md has {wanted}")
+            if page.blocks != len(re.findall(r"```.*?```", guide.decode(), flags=re.S)):
+                failures.append(f"guide.html: {page.blocks} code blocks, not one for each of guide.md's fenced blocks")
+            if page.pictures != pictures:
+                failures.append(f"guide.html: pictures {page.pictures}, guide.md shows {pictures}")
+            for picture in page.pictures:
+                if posixpath.normpath(picture) not in files:
+                    failures.append(f"guide.html: picture {picture} is missing")
+            for anchor in page.own_links:
+                if anchor not in page.ids:
+                    failures.append(f"guide.html: no heading id {anchor!r} for the link #{anchor}")
 
 with open(f"{root}/README.md", encoding="utf-8") as readme:
     check_links(readme.read(), "README.md", lambda path: os.path.exists(os.path.join(root, path)))
@@ -88,6 +145,6 @@ with open(f"{root}/README.md", encoding="utf-8") as readme:
 for failure in failures:
     print("FAIL:", failure)
 if not failures:
-    print("ok: the archive holds Tarnwick.exe and the guide, and every link resolves")
+    print("ok: the archive holds Tarnwick.exe and the guide as guide.md and guide.html, and every link resolves")
 sys.exit(1 if failures else 0)
 EOF

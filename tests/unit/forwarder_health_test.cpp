@@ -6,18 +6,19 @@
 #include <string>
 #include <vector>
 
-#include "dns/forward.h"
-
 namespace {
 
 // One query: when it comes (seconds from the start), which forwarders answer
-// ("2": dns2 does), and the attempts expected for it, in order ("2 1": dns2,
-// then dns1; "probe 3": dns3 alone, briefly). newDns1 replaces dns1's text
-// first, when set.
+// it ("2": dns2 does), and what is expected for it: the plan's forwarders in
+// order, each marked "?" when its attempt sent a health check ("1? 2": dns1
+// timed out and was checked, then dns2), and "probe N" for an outage probe.
+// checks: the forwarders whose open check has its reply when the query comes;
+// newDns1 replaces dns1's text first, when set.
 struct Query {
     double at;
     std::string answering;
     std::string expected;
+    std::string checks = "";
     const char* newDns1 = nullptr;
 };
 
@@ -27,68 +28,65 @@ struct Scenario {
     std::vector<Query> queries;
 };
 
-std::string Describe(const ForwardPlan& plan) {
-    std::string text;
-    for (size_t i = 0; i < plan.count; ++i) {
-        const ForwardAttempt& attempt = plan.attempts[i];
-        text += text.empty() ? "" : " ";
-        if (attempt.timeoutMs == kOutageProbeTimeoutMs) {
-            text += "probe ";
-        } else if (attempt.timeoutMs != kUpstreamReceiveTimeoutMs) {
-            text += "timeout " + std::to_string(attempt.timeoutMs) + " ";
-        }
-        text += std::to_string(attempt.forwarder + 1);
-    }
-    return text;
+bool Names(const std::string& forwarders, size_t forwarder) {
+    return forwarders.find(std::to_string(forwarder + 1)) != std::string::npos;
 }
 
 // The times in the tables are the product's own intervals.
 constexpr double kTriedLast = std::chrono::duration<double>(kSilentForwarderTriedLastFor).count();
 constexpr double kProbe = std::chrono::duration<double>(kOutageProbeInterval).count();
+constexpr double kCheckWait = std::chrono::duration<double>(kHealthCheckLongestWait).count();
 
-TEST(ForwarderHealth, OrderOutageProbesAndRecovery) {
+TEST(ForwarderHealth, ChecksOrderOutageProbesAndRecovery) {
     const Scenario scenarios[] = {
-        {"dns1 silent, dns2 answers: dns1 is asked last for a while, then in its place again",
+        {"dns1 silent, dns2 answers: dns1 is asked last while its checks go unanswered, then in its place again",
          {"10.0.0.1", "10.0.0.2", ""},
-         {{0, "2", "1 2"},
-          {1, "2", "2 1"},
+         {{0, "2", "1? 2"},
+          {kCheckWait - 0.1, "2", "2 1"},  // its check still open: asked last already
+          {kCheckWait, "2", "2 1"},        // unanswered: a failure
           {kTriedLast - 0.1, "2", "2 1"},
-          {kTriedLast, "2", "1 2"},  // still silent: costs this one query its time-out
+          {kTriedLast, "2", "1? 2"},  // still silent: costs this one query its time-out
           {kTriedLast + 1, "2", "2 1"},
           {2 * kTriedLast + 1, "1 2", "1 2"},  // it answers again: back in its place at once
           {2 * kTriedLast + 2, "1 2", "1 2"}}},
-        {"every forwarder silent: two failures each make an outage, probed in turn until one answers",
+        {"a name that no forwarder resolves in time (A and AAAA at once, twice): checks answered, no outage",
+         {"10.0.0.1", "10.0.0.2", ""},
+         {{0, "", "1? 2?"},
+          {0, "", "1 2"},  // one check each at a time
+          {1, "1", "1 2", "12"},
+          {5, "", "1? 2?"},
+          {5, "", "1 2"},
+          {6, "1", "1 2", "12"}}},
+        {"every forwarder silent: two failures each make an outage, probed in turn; a late reply ends it",
          {"10.0.0.1", "10.0.0.2", "10.0.0.3"},
-         {{0, "", "1 2 3"},
-          {5, "", "1 2 3"},  // all three tried last: in their order
-          {6, "", ""},       // the outage: nothing is waited for
-          {5 + kProbe - 0.1, "", ""},
-          {5 + kProbe, "", "probe 1"},
-          {5 + kProbe + 1, "", ""},
-          {5 + 2 * kProbe, "", "probe 2"},
-          {5 + 3 * kProbe, "3", "probe 3"},  // a reply ends the outage
-          {5 + 3 * kProbe + 1, "3", "3 1 2"},
-          // dns1's last failure was at 5 + kProbe; once 30 s have passed it is
-          // asked first again.
-          {5 + kProbe + kTriedLast, "3", "1 3 2"},
-          {5 + 2 * kProbe + kTriedLast, "3", "2 3 1"}}},
-        {"one forwarder that loses every third reply is never given up",
+         {{0, "", "1? 2? 3?"},
+          {2, "", "1? 2? 3?"},  // the checks failed: all three asked last, in their order
+          {4, "", ""},          // the outage: nothing is waited for
+          {2 + kProbe - 0.1, "", ""},
+          {2 + kProbe, "", "probe 1"},
+          {2 + kProbe + 1, "", ""},
+          {2 + 2 * kProbe, "", "probe 2"},  // the unanswered one started the interval
+          {2 + 3 * kProbe, "", "probe 3"},
+          {2 + 4 * kProbe - 1, "3", "3 1 2", "3"},  // answered after 9 s, taken: the outage is over
+          // dns1's last silence was its probe at 2 + kProbe; 30 s on, it is
+          // asked first again and still silent.
+          {2 + kProbe + kTriedLast, "3", "1? 3 2"}}},
+        {"one forwarder that loses every third datagram, checks included, is never given up",
          {"10.0.0.1", "", ""},
          {{0, "1", "1"},
-          {1, "1", "1"},
-          {2, "", "1"},
-          {3, "1", "1"},  // asked last, but it is the only one
-          {4, "1", "1"},
-          {5, "", "1"},
-          {6, "1", "1"}}},
-        {"two losses in a row are an outage; another address starts afresh",
+          {1, "", "1?"},
+          {2, "", "1?"},  // its check was lost too: one failure, and a new check
+          {3, "1", "1", "1"},
+          {4, "", "1?"},
+          {5, "1", "1"}}},  // a lost check after a reset is the first failure again
+        {"two failures in a row are an outage; another address starts afresh",
          {"not.an.address", "10.0.0.2", " 10.0.0.3"},
-         {{0, "", "2"},
-          {1, "", "2"},
-          {2, "", ""},
-          {1 + kProbe, "", "probe 2"},
-          {1 + kProbe + 1, "", ""},
-          {1 + kProbe + 2, "", "1 2", "10.0.0.9"}}},
+         {{0, "", "2?"},
+          {2, "", "2?"},
+          {4, "", ""},
+          {2 + kProbe, "", "probe 2"},
+          {2 + kProbe + 1, "", ""},
+          {2 + kProbe + 2, "", "1? 2", "", "10.0.0.9"}}},
         {"nothing usable: no attempt at all",
          {"", "10.0.0.1:53", "host.example"},
          {{0, "", ""}, {kProbe + kTriedLast, "", ""}}},
@@ -104,17 +102,33 @@ TEST(ForwarderHealth, OrderOutageProbesAndRecovery) {
             }
             const ForwarderClock::time_point now =
                 start + std::chrono::duration_cast<ForwarderClock::duration>(std::chrono::duration<double>(query.at));
-            const ForwardPlan plan = PlanForwarding(health, forwarders, now);
-            EXPECT_EQ(Describe(plan), query.expected) << "query at " << query.at << " s";
-            // Each attempt ends at once here; the first reply ends the query.
-            for (size_t i = 0; i < plan.count; ++i) {
-                const size_t forwarder = plan.attempts[i].forwarder;
-                const bool answered = query.answering.find(std::to_string(forwarder + 1)) != std::string::npos;
-                NoteForwardingOutcome(health, forwarder, answered, now);
-                if (answered) {
-                    break;
+            MatchForwarderSettings(health, forwarders);
+            for (size_t i = 0; i < kForwarderCount; ++i) {
+                if (health.slots[i].checkOpen) {
+                    JudgeHealthCheck(
+                        health, i, Names(query.checks, i) ? HealthCheckReply::kAnswered : HealthCheckReply::kNothingYet,
+                        now);
                 }
             }
+            const ForwardPlan plan = PlanForwarding(health, now);
+            // Each attempt ends at once here; the first reply ends the query.
+            std::string described;
+            bool answered = false;
+            for (size_t i = 0; i < plan.count; ++i) {
+                const size_t forwarder = plan.forwarders[i];
+                described += described.empty() ? "" : " ";
+                described += std::to_string(forwarder + 1);
+                if (!answered) {
+                    answered = Names(query.answering, forwarder);
+                    if (NoteForwardingOutcome(health, forwarder, answered, std::chrono::milliseconds(10), now)) {
+                        described += "?";
+                    }
+                }
+            }
+            if (plan.probe) {
+                described += "probe " + std::to_string(*plan.probe + 1);
+            }
+            EXPECT_EQ(described, query.expected) << "query at " << query.at << " s";
         }
     }
 }

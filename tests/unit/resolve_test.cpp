@@ -41,11 +41,15 @@ ServerConfig LookupTable() {
 
 class Resolution : public ::testing::Test {
   protected:
+    // Every case starts from forwarders the worker knows nothing about, and
+    // leaves no health check open.
     void SetUp() override {
         ASSERT_TRUE(StartSocketLayer());
+        ForgetForwarderHealth();
         SetLiveConfig(LookupTable());
     }
     void TearDown() override {
+        ForgetForwarderHealth();
         SetLiveConfig(ServerConfig{});
         SetUpstreamPortForTesting(0);
         StopSocketLayer();
@@ -64,7 +68,7 @@ TEST_F(Resolution, FirstEnabledSlotOfFittingTypeAndNameWins) {
         {"Host.Example", 1, "10.0.0.8"},
         {"host.example", 255, "10.0.0.8"},
         {"host.example", 15, nullptr},  // only an A record exists
-        {"host.example", 28, nullptr},  // AAAA is never answered locally
+        {"host.example", 28, nullptr},  // AAAA is never answered from a record
         {"host.example", 16, nullptr},
         {"host.example", 0, nullptr},
         {"sub.host.example", 1, nullptr},  // no suffix matching
@@ -161,7 +165,13 @@ TEST_F(Resolution, UnusableMatchOrMissingTypeGoesToTheForwardersUnchanged) {
         // must not be tried.
         {{"bad", "example"}, {"bad.example", 1}},
         {{"bad", "example"}, {"bad.example", 255}},
-        {{"host", "example"}, {"host.example", 28}},
+        // The other types of a name with a local address, and AAAA of names
+        // without one.
+        {{"host", "example"}, {"host.example", kTypeMx}},
+        {{"host", "example"}, {"host.example", 16}},  // TXT
+        {{"bad", "example"}, {"bad.example", kTypeAaaa}},
+        {{"only-disabled", "example"}, {"only-disabled.example", kTypeAaaa}},
+        {{"only-mx", "example"}, {"only-mx.example", kTypeAaaa}},
         {{"only-mx", "example"}, {"only-mx.example", 1}},
     };
     for (const Case& c : cases) {
@@ -198,6 +208,8 @@ TEST_F(Resolution, WithoutAnUpstreamReplyOnlyLocalNamesGetAnEmptyAnswer) {
     };
     Bytes hostMx = hostAaaa;
     hostMx[27] = 15;  // QTYPE MX
+    Bytes hostHttps = hostAaaa;
+    hostHttps[27] = kTypeHttps;
     const Bytes badA = {
         0x42, 0x42, 0x81, 0x80, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,        // header
         0x03, 'b',  'a',  'd',  0x07, 'e',  'x',  'a',  'm',  'p',  'l',  'e',  0x00,  // name
@@ -211,6 +223,7 @@ TEST_F(Resolution, WithoutAnUpstreamReplyOnlyLocalNamesGetAnEmptyAnswer) {
     const Case cases[] = {
         // Only an A record has this name.
         {{"HOST", "example"}, 28, hostAaaa},
+        {{"HOST", "example"}, kTypeHttps, hostHttps},
         {{"HOST", "example"}, 15, hostMx},
         // Its A record cannot be built, but the name is known.
         {{"bad", "example"}, 1, badA},
