@@ -108,20 +108,25 @@ def wait_until_answering(names_file, process, limit_s=30, address=SERVER_ADDRESS
 TRAFFIC_REPLY_WAIT_S = 5  # how long the tool waits for each reply
 
 
-def traffic_load(seconds, local_name, forwarded_name, out):
-    """Queries as a resolver's first tries, one line of JSON per query in out."""
+def traffic_load(seconds, local_name, forwarded_name, out, options=()):
+    """Queries as a resolver's first tries, one line of JSON per query in out;
+    options: the tool's further load options (lookups, a link that goes down)."""
     run(in_netns(["python3", DNS_TRAFFIC, "load", "--server", SERVER_ADDRESS, "--port", str(SERVER_PORT),
                   "--seconds", str(seconds), "--local-name", local_name, "--forwarded-name", forwarded_name,
-                  "--out", out]),
+                  "--out", out] + list(options)),
         timeout=seconds + TRAFFIC_REPLY_WAIT_S + 30)
 
 
-def traffic_summary(path, start_s):
-    """Per kind of name ("local", "forwarded"): sent, within_1s, median, p95."""
-    result = run(["python3", DNS_TRAFFIC, "summary", path, "--from", str(start_s)], 30)
+def traffic_summary(path, start_s, end_s=None):
+    """Per kind of name ("local", "forwarded", "lookup"): sent, answered,
+    within_1s, median, p95, first_answer (after start_s), largest."""
+    bounds = ["--from", str(start_s)] + (["--to", str(end_s)] if end_s is not None else [])
+    result = run(["python3", DNS_TRAFFIC, "summary", path] + bounds, 30)
     return json.loads(result.stdout)
 
 
-def silent_upstream_command(address, port, log_path):
-    """An upstream that takes every query and never answers; runs until ended."""
-    return ["python3", DNS_TRAFFIC, "stub", "--address", address, "--port", str(port), "--log", log_path]
+def silent_upstream_command(address, port, log_path, options=()):
+    """An upstream that takes every query and never answers, or as options
+    make it (a delay, a big reply, a link that goes down); runs until ended."""
+    return ["python3", DNS_TRAFFIC, "stub", "--address", address, "--port", str(port), "--log", log_path] + list(
+        options)

@@ -19,6 +19,8 @@ SERVER_PORT = 53
 BENCH_LINK_ADDRESS = "10.53.0.1"  # these three exist only inside the two namespaces
 UPSTREAM_ADDRESS = "10.53.0.2"  # the upstream dnsmasq
 SILENT_ADDRESS = "10.53.0.3"  # an upstream that never answers
+BIG_ADDRESS = "10.53.0.4"  # an upstream that answers at once, one name with 3,000 bytes
+SLOW_ADDRESS = "10.53.0.5"  # an upstream behind a 700 ms link that goes down
 UPSTREAM_PORT = 53
 
 
@@ -56,7 +58,7 @@ class Namespaces:
              UPSTREAM_NETNS], 10)
         run(in_netns(["ip", "addr", "add", BENCH_LINK_ADDRESS + "/24", "dev", VETH[0]]), 10)
         run(in_netns(["ip", "link", "set", VETH[0], "up"]), 10)
-        for address in (UPSTREAM_ADDRESS, SILENT_ADDRESS):
+        for address in (UPSTREAM_ADDRESS, SILENT_ADDRESS, BIG_ADDRESS, SLOW_ADDRESS):
             run(in_upstream_netns(["ip", "addr", "add", address + "/24", "dev", VETH[1]]), 10)
         run(in_upstream_netns(["ip", "link", "set", VETH[1], "up"]), 10)
 

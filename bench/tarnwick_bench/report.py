@@ -68,13 +68,20 @@ class Figure(enum.Enum):
     ALL_FWD_WITHIN_1S_PCT = ("every upstream silent: forwarded names answered within 1 s, %", "%.1f")
     ALL_FWD_MEDIAN_MS = ("every upstream silent: forwarded names, median latency ms", "%.1f")
     ALL_FWD_P95_MS = ("every upstream silent: forwarded names, 95th-percentile latency ms", "%.1f")
+    DEAD_FWD_WITHIN_5S_PCT = ("dead name: other forwarded names answered within 5 s, %", "%.1f")
+    DEAD_FWD_WITHIN_1S_PCT = ("dead name: other forwarded names answered within 1 s, %", "%.1f")
+    BIG_REPLIES = ("3,000-byte reply: replies to its A and AAAA lookups (of 2)", "%d", False)
+    BIG_LARGEST_BYTES = ("3,000-byte reply: largest reply received, bytes", "%d", False)
+    BIG_FWD_WITHIN_1S_PCT = ("3,000-byte reply: following forwarded names answered within 1 s, %", "%.1f")
+    SLOW_LOCAL_WITHIN_1S_PCT = ("slow link down: local names answered within 1 s, %", "%.1f")
+    SLOW_BACK_S = ("slow link back: seconds until forwarded names answer again", "%.1f")
 
     def cell(self, figures):
         value = figures.get(self)
         return "-" if value is None else self.form % value
 
 
-OUTAGE_FIGURES = [figure for figure in Figure if figure.name.startswith(("DNS1_", "ALL_"))]
+OUTAGE_FIGURES = [figure for figure in Figure if figure.name.startswith(("DNS1_", "ALL_", "DEAD_", "BIG_", "SLOW_"))]
 MAIN_FIGURES = [figure for figure in Figure if figure not in OUTAGE_FIGURES]
 
 COLUMNS = [("native", "Tarnwick native"), ("wine", "headless .exe, Wine"), ("exe", "Tarnwick.exe, Wine"),

@@ -21,7 +21,7 @@ import threading
 import time
 
 from . import load
-from .network import in_netns, in_upstream_netns, port_53_free, SERVER_ADDRESS, SERVER_PORT
+from .network import in_netns, in_upstream_netns, port_53_free, SERVER_ADDRESS, SERVER_PORT, SILENT_ADDRESS
 from .paths import native_tool, PREFIX, TARNWICK_EXE, WINDOWS_BUILD, WORK
 from .processes import end_process, peak_rss_kb, spawn
 from .wine import WINE_ENV, wine_command
@@ -49,8 +49,11 @@ def dnsmasq_command(address, port):
 
 
 def start_upstream(address, port, names_file):
-    """The real upstream server: a dnsmasq that answers every name below fwd.bench."""
-    process = spawn(in_upstream_netns(dnsmasq_command(address, port) + ["--address=/fwd.bench/192.0.2.1"]))
+    """The real upstream server: a dnsmasq that answers every name below
+    fwd.bench, and sends dead.bench on to the silent upstream (the outage
+    group's name whose servers are dead)."""
+    process = spawn(in_upstream_netns(dnsmasq_command(address, port) + [
+        "--address=/fwd.bench/192.0.2.1", "--server=/dead.bench/%s" % SILENT_ADDRESS]))
     if not load.wait_until_answering(names_file, process, 10, address):
         raise RuntimeError("the upstream dnsmasq does not answer")
     return process

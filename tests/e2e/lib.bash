@@ -117,7 +117,7 @@ e2e_cleanup() {
 }
 
 # The upstream's namespace, joined to this one by a veth pair: 10.53.0.1 here,
-# 10.53.0.2 to 10.53.0.4 there, and nowhere else.
+# 10.53.0.2 to 10.53.0.6 there, and nowhere else.
 make_upstream_namespace() {
     unshare -n sleep 600 &
     upstream_ns_pid=$!
@@ -125,9 +125,11 @@ make_upstream_namespace() {
     wait_until 100 0.02 in_other_namespace "$upstream_ns_pid"
     ip link add tw-server type veth peer name tw-upstream netns "$upstream_ns_pid" &&
         ip addr add 10.53.0.1/29 dev tw-server && ip link set tw-server up &&
-        in_upstream ip link set lo up && in_upstream ip addr add 10.53.0.2/29 dev tw-upstream &&
-        in_upstream ip addr add 10.53.0.3/29 dev tw-upstream && in_upstream ip addr add 10.53.0.4/29 dev tw-upstream &&
-        in_upstream ip link set tw-upstream up || { echo "FAIL: no veth pair"; exit 1; }
+        in_upstream ip link set lo up && in_upstream ip link set tw-upstream up || { echo "FAIL: no veth pair"; exit 1; }
+    local host
+    for host in 2 3 4 5 6; do
+        in_upstream ip addr add "10.53.0.$host/29" dev tw-upstream || { echo "FAIL: no 10.53.0.$host"; exit 1; }
+    done
 }
 
 # Runs a command in the upstream namespace. Started with &, $! is the command
@@ -138,12 +140,14 @@ in_other_namespace() { [ "$(readlink "/proc/$1/ns/net")" != "$(readlink /proc/$$
 
 # dnsmasq on 10.53.0.2:53 in the upstream namespace, answering up.example and
 # every name under it with 192.0.2.7 and 2001:db8::7 and logging each query to
-# $work/dnsmasq.log; waits until it answers.
+# $work/dnsmasq.log (the root name as "."), with further dnsmasq options from
+# the array upstream_dnsmasq_options; waits until it answers.
+upstream_dnsmasq_options=()
 start_upstream_dnsmasq() {
     # nsenter runs dnsmasq in its own place, so $! is dnsmasq itself.
     "${upstream_ns[@]}" dnsmasq --keep-in-foreground --no-resolv --no-hosts -C /dev/null --pid-file= --user=root \
         --listen-address=10.53.0.2 --bind-interfaces --port=53 --address=/up.example/192.0.2.7 --address=/up.example/2001:db8::7 \
-        --log-queries --log-facility="$work/dnsmasq.log" &
+        --log-queries --log-facility="$work/dnsmasq.log" "${upstream_dnsmasq_options[@]}" &
     dnsmasq_pid=$!
     background_pids+=("$dnsmasq_pid")
     wait_until 100 0.1 dig @10.53.0.2 +tries=1 +time=1 +short up.example >/dev/null 2>&1

@@ -6,7 +6,13 @@
 #   1. dns1 silent (a stub that never answers), dns2 a real dnsmasq;
 #   2. dnsmasq stopped with SIGSTOP as well: every upstream is silent;
 #   3. dnsmasq resumed with SIGCONT;
-#   4. a forwarder that loses every third reply, alone and beside dnsmasq.
+#   4. a forwarder that loses every third reply, alone and beside dnsmasq;
+#   5. a name whose servers are dead (dnsmasq sends dead.example on to the
+#      silent stub), then a 3,000-byte reply, each looked up as a resolver
+#      does (A and AAAA at once), and a forwarder behind a 700 ms link that is
+#      down for 20 s.
+# Health checks (queries for the root name, "." in every log) are told apart
+# from client queries wherever the queries a forwarder got are counted.
 # Usage: outage.sh <build dir> <native|windows>
 set -uo pipefail
 
@@ -16,6 +22,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 . "$root/tests/e2e/lib.bash"
 
 require_tools dig dnsmasq python3 unshare nsenter ip
+upstream_dnsmasq_options=(--server=/dead.example/10.53.0.3)
 begin_private_network_test "-n" "$@"
 
 traffic="$root/scripts/lib/dns_traffic.py"
@@ -23,7 +30,13 @@ traffic="$root/scripts/lib/dns_traffic.py"
 background_pids+=($!)
 "${upstream_ns[@]}" python3 "$traffic" stub --address 10.53.0.4 --drop-every 3 --log "$work/lossy.log" &
 background_pids+=($!)
-wait_until 100 0.05 test -f "$work/silent.log" -a -f "$work/lossy.log"
+"${upstream_ns[@]}" python3 "$traffic" stub --address 10.53.0.5 --delay 0 --big-name big.example --big-size 3000 \
+    --log "$work/big.log" &
+background_pids+=($!)
+"${upstream_ns[@]}" python3 "$traffic" stub --address 10.53.0.6 --delay 0.7 --down-while "$work/link-down" \
+    --log "$work/slow.log" &
+background_pids+=($!)
+wait_until 100 0.05 test -f "$work/silent.log" -a -f "$work/lossy.log" -a -f "$work/big.log" -a -f "$work/slow.log"
 
 # Runs the traffic for the given seconds (further options after them) and
 # notes its start (Unix time) in $work/<name>.start.
@@ -39,6 +52,7 @@ judge() {
     local result
     result=$(python3 - "$work" "$1" "$traffic" <<PY
 import json, sys
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, sys.argv[3].rsplit("/", 1)[0])
 from dns_traffic import summarize
 work, name = sys.argv[1], sys.argv[2]
@@ -59,7 +73,7 @@ def check(what, ok, figure):
     print("%s: %s (%s)" % ("ok" if ok else "FAIL", what, figure))
 $2
 PY
-    )
+    ) || result+=$'\nFAIL: the checks of '"$1"' did not all run'
     echo "$result"
     failures=$((failures + $(grep -c '^FAIL' <<<"$result")))
 }
@@ -74,6 +88,8 @@ sleep "$stop_at"
 kill -STOP "$dnsmasq_pid"
 sleep $((resume_at - stop_at))
 kill -CONT "$dnsmasq_pid"
+# What dnsmasq got while stopped: logged once it has answered past it.
+wait_until 50 0.1 dig @10.53.0.2 +tries=1 +time=1 +short up.example >/dev/null && cp "$work/dnsmasq.log" "$work/stopped.log"
 wait "$load_pid"
 stop_server
 judge timeline "
@@ -81,8 +97,10 @@ share, sent = within('forwarded', 1, $stop_at, 2.0)
 check('dns1 silent: forwarded names answered within 2 s, >= 90 %', share >= 0.9, '%.0f %% of %d' % (100 * share, sent))
 share, sent = within('local', 1, $stop_at, 1.0)
 check('dns1 silent: local names answered within 1 s, >= 90 %', share >= 0.9, '%.0f %% of %d' % (100 * share, sent))
-asked = len(stub_names('silent', 0, $stop_at))
+names = stub_names('silent', 0, $stop_at)
+asked = len([n for n in names if n != '.'])
 check('the silent dns1 got at most one query per 30 s', asked <= 2, '%d in $stop_at s' % asked)
+check('and at most one health check per query', names.count('.') <= asked, '%d checks' % names.count('.'))
 # Two queries, each waiting for both forwarders, make the outage known.
 outage_known = $stop_at + 9
 share, sent = within('local', outage_known, $resume_at, 1.0)
@@ -92,7 +110,14 @@ right = [e for e in local if e['rcode'] == 0 and e['answers'] == (1 if e['qtype'
 check('outage: A answered, AAAA with the empty answer', len(right) == len(local) > 0, '%d of %d' % (len(right), len(local)))
 sent_names = {e['name'] for e in entries if e['kind'] == 'forwarded' and outage_known <= e['sent'] < $resume_at}
 dnsmasq_names = [line.split()[-3] for line in open(work + '/dnsmasq.log') if 'query[' in line]
-asked = len([n for n in stub_names('silent') + dnsmasq_names if n in sent_names])
+# A probe is a client's query or a health check. dnsmasq logs what it got while
+# stopped only once continued, in the order it came: its health checks in the
+# window are those after the last client name sent before it.
+stopped = [line.split()[-3] for line in open(work + '/stopped.log') if 'query[' in line]
+before = {e['name'] for e in entries if e['kind'] == 'forwarded' and e['sent'] < outage_known}
+first = max(i for i, n in enumerate(stopped) if n in before)
+asked = len([n for n in stub_names('silent', outage_known, $resume_at) if n == '.']) + stopped[first:].count('.')
+asked += len([n for n in stub_names('silent') + dnsmasq_names if n in sent_names])
 bound = ($resume_at - outage_known) / 10 + 1
 check('outage: the upstreams got one probe per 10 s at most', asked <= bound, '%d in %d s' % (asked, $resume_at - outage_known))
 answered = [e['sent'] for e in entries if e['kind'] == 'forwarded' and e['sent'] >= $resume_at and e['latency']]
@@ -127,5 +152,40 @@ else:
     check('beside dnsmasq: every query answered', all(summary[k]['answered'] == summary[k]['sent'] for k in summary), summary)
 "
 done
+
+echo "--- a dead name, asked A and AAAA at once, at 1 s and 6 s, with dnsmasq alone"
+start_running_server --forwarders 10.53.0.2 --record A,local.example,10.9.8.7,60
+load dead 17 --lookup dead.example --lookup-at 1,6
+stop_server
+judge dead "
+share, sent = within('forwarded', 0, 17, 5.0)
+check('dead name: other forwarded names answered within 5 s, >= 90 %', share >= 0.9, '%.0f %% of %d' % (100 * share, sent))
+share, sent = within('forwarded', 11, 17, 1.0)
+check('from 5 s after its last try within 1 s, >= 95 %', share >= 0.95, '%.0f %% of %d' % (100 * share, sent))
+"
+
+echo "--- a 3,000-byte reply to A and AAAA asked at once with EDNS"
+start_running_server --forwarders 10.53.0.5 --record A,local.example,10.9.8.7,60
+load big 8 --lookup big.example --lookup-at 1 --lookup-edns 4096
+stop_server
+judge big "
+sizes = [e['size'] for e in entries if e['kind'] == 'lookup']
+check('the 3,000-byte reply relayed whole, twice', sizes == [3000, 3000], sizes)
+share, sent = within('forwarded', 1, 8, 1.0)
+check('every following forwarded name answered within 1 s', share == 1 and sent > 0, '%.0f %% of %d' % (100 * share, sent))
+"
+
+# The link goes down at 4 s and comes back at 24 s; the load ends once
+# forwarded names answer again, or at 64 s.
+echo "--- a forwarder behind a 700 ms link, down for 20 s, a forwarded name a second"
+start_running_server --forwarders 10.53.0.6 --record A,local.example,10.9.8.7,60
+load slow 64 --forwarded-interval 1 --link-down "$work/link-down" 4 24
+stop_server
+judge slow "
+share, sent = within('local', 12, 24, 1.0)
+check('link down: local names answered within 1 s, >= 90 %', share >= 0.9, '%.0f %% of %d' % (100 * share, sent))
+back = summarize('%s/slow.jsonl' % work, 24)['forwarded']['first_answer']
+check('link back: forwarded names answered again within 40 s', back is not None and back <= 40, back)
+"
 
 finish_checks
