@@ -14,6 +14,7 @@
 # Health checks (queries for the root name, "." in every log) are told apart
 # from client queries wherever the queries a forwarder got are counted.
 # Usage: outage.sh <build dir> <native|windows>
+# own-namespaces
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
