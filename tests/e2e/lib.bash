@@ -194,6 +194,19 @@ stop_server() {
     server_pid=""
 }
 
+more_stats_than() { [ "$(grep -c "^requests=" "$work/server.out")" -gt "$1" ]; }
+
+# The running server's request counter, asked on its standard input.
+requests() {
+    local lines
+    lines=$(grep -c "^requests=" "$work/server.out")
+    echo stats >&9
+    wait_until 200 0.05 more_stats_than "$lines"
+    grep "^requests=" "$work/server.out" | tail -n 1 | sed 's/^requests=\([0-9]*\).*/\1/'
+}
+
+requests_reach() { [ "$(requests)" -ge "$1" ]; }
+
 # Everything a test in private namespaces starts from: the script runs again
 # inside them (unshare's flags first, then the script's arguments: the build
 # folder and the platform), with a scratch folder, the headless server in a

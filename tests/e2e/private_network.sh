@@ -26,17 +26,6 @@ mount --bind "$work/resolv.conf" /etc/resolv.conf && mount --bind "$work/nsswitc
 
 log="$work/data/Tarnwick/dns.log"
 
-more_stats_than() { [ "$(grep -c "^requests=" "$work/server.out")" -gt "$1" ]; }
-
-# The server's request counter, asked on its standard input.
-requests() {
-    local lines
-    lines=$(grep -c "^requests=" "$work/server.out")
-    echo stats >&9
-    wait_until 200 0.05 more_stats_than "$lines"
-    grep "^requests=" "$work/server.out" | tail -n 1 | sed 's/^requests=\([0-9]*\).*/\1/'
-}
-
 query_ms() { sed -n 's/;; Query time: \([0-9]*\) msec/\1/p'; }
 
 echo "--- a real resolver client: A and AAAA of a name with only an A record, no forwarder"
@@ -75,7 +64,6 @@ check "after both own attempts timed out (>= 2800 ms)" yes \
 check "the upstream got the query exactly once" 1 "$(($(upstream_queries) - before_upstream))"
 # The query, its two copies and the health check after each, which reach
 # the listening socket only after the attempts ended.
-requests_reach() { [ "$(requests)" -ge "$1" ]; }
 wait_until 100 0.05 requests_reach $((before + 5))
 local_answer=$(dig @127.0.0.1 +tries=1 +time=10 host.example A)
 check "a local query right after is answered" "10.1.2.3" "$(echo "$local_answer" | awk '$4 == "A" {print $5}')"
