@@ -6,9 +6,11 @@
 //
 //   tarnwick_headless [--listen-port N] [--upstream-port N]
 //                     [--forwarders DNS1,DNS2,DNS3] [--record A|MX,NAME,VALUE,TTL]...
-//                     [--data-folder-base PATH]
+//                     [--data-folder-base PATH] [--fail-ipv6-socket]
 //
 // Ports default to 53; --listen-port 0 takes a port that the system picks.
+// --fail-ipv6-socket makes the dual-stack socket fail as on a machine without
+// IPv6, so that the server listens on IPv4 alone.
 // Once the server has bound its socket, "port=N" and "started" are printed,
 // and one command per line is obeyed on standard input:
 //   stats   prints the three counters and the run state
@@ -147,6 +149,10 @@ bool ParseArguments(int argc,
     size_t nextSlot = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--fail-ipv6-socket") {
+            FailDualStackSocketForTesting(true);
+            continue;
+        }
         if (i + 1 >= argc) {
             return false;
         }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "core/server_state.h"
 #include "dns/datagram.h"
 #include "dns/forward.h"
+#include "dns/listen_socket.h"
 #include "dns/resolve.h"
 #include "dns/udp_socket.h"
 #include "log/event_log.h"
@@ -25,6 +27,7 @@ std::atomic<uint16_t> boundListenPort{0};
 std::atomic<void (*)()> refreshHook{nullptr};
 std::atomic<void (*)()> workerFailedHook{nullptr};
 std::atomic<bool> failNextWorkerLaunch{false};
+std::atomic<bool> failDualStackSocket{false};
 
 void RefreshServerControls() {
     if (void (*hook)() = refreshHook.load()) {
@@ -63,12 +66,19 @@ bool LaunchWorker(ServerState& state) {
     return true;
 }
 
+// The query's sender as the forwarding code names it: IPv4 alone.
+bool SenderAsIpv4(const QueryOrigin& origin, UdpEndpoint& sender) {
+    sender.port = origin.port;
+    return UnmapToIpv4(origin.client, sender.address);
+}
+
 void ReceiveLoop(ServerState& state, SocketHandle socket) {
     std::array<uint8_t, kReceiveCapacity> buffer;
     std::vector<uint8_t> reply;
+    ClientGate gate{ReadLocalNetworks(), std::chrono::steady_clock::now(), {}};
     while (state.running.load()) {
-        UdpEndpoint client;
-        const int received = ReceiveFrom(socket, buffer.data(), buffer.size(), client);
+        QueryOrigin origin;
+        const int received = ReceiveQuery(socket, buffer.data(), buffer.size(), origin);
         if (!state.running.load()) {
             break;
         }
@@ -77,17 +87,39 @@ void ReceiveLoop(ServerState& state, SocketHandle socket) {
         if (received <= 0) {
             continue;
         }
+        const size_t length = static_cast<size_t>(received);
         state.stats.requests.fetch_add(1);
         // A query this worker itself forwarded to this machine: dropped like
         // a datagram that does not parse, or it would go round for ever.
-        if (IsOwnForwardedQuery(buffer.data(), static_cast<size_t>(received), client)) {
+        UdpEndpoint ipv4Sender;
+        if (SenderAsIpv4(origin, ipv4Sender) && IsOwnForwardedQuery(buffer.data(), length, ipv4Sender)) {
             continue;
         }
-        if (HandleQueryDatagram(buffer.data(), static_cast<size_t>(received), FormatIpv4Address(client.address),
-                                &AppendLogLine, reply)) {
-            SendTo(socket, reply.data(), reply.size(), client);
+        // Nobody outside this machine's networks is answered, so that a
+        // machine with a public address is no open resolver.
+        if (!AdmitClient(gate, origin.client, origin.port, std::chrono::steady_clock::now(), &ReadLocalNetworks,
+                         &AppendLogLine)) {
+            continue;
+        }
+        if (HandleQueryDatagram(buffer.data(), length, FormatClientAddress(origin.client), &AppendLogLine, reply)) {
+            SendReply(socket, reply.data(), reply.size(), origin);
         }
     }
+}
+
+// One socket for IPv4 and IPv6 clients; where the machine has no IPv6 (or
+// port 53 is held on IPv6 alone), the IPv4 socket every machine had before,
+// with ipv6Error saying why. A test can make the IPv6 socket fail by binding
+// it to an address that no machine has (100::, discard-only).
+SocketHandle OpenServerSocket(uint16_t port, int& error, int& ipv6Error) {
+    static constexpr uint8_t kEveryAddress[16] = {};
+    static constexpr uint8_t kNoMachinesAddress[16] = {0x01, 0x00};
+    const SocketHandle socket =
+        OpenListeningSocket(failDualStackSocket.load() ? kNoMachinesAddress : kEveryAddress, port, ipv6Error);
+    if (socket != kInvalidSocket) {
+        return socket;
+    }
+    return OpenListeningSocket(nullptr, port, error);
 }
 
 }  // namespace
@@ -118,29 +150,29 @@ void FailNextWorkerLaunchForTesting() {
     failNextWorkerLaunch.store(true);
 }
 
+void FailDualStackSocketForTesting(bool fail) {
+    failDualStackSocket.store(fail);
+}
+
 void ServerWorker() {
     ServerState& state = GetServerState();
     state.lastSocketError.store(0);
-    const SocketHandle socket = OpenUdpSocket();
-    if (socket == kInvalidSocket) {
-        ReportWorkerFailure(state, LastSocketError());
-        return;
-    }
-    state.socket.store(socket);
     const uint16_t portOverride = listenPortOverride.load();
-    UdpEndpoint local;  // 0.0.0.0: every local IPv4 address, port 0: any port
-    if (!anyListenPort.load()) {
-        local.port = portOverride != 0 ? portOverride : kDnsPort;
-    }
-    if (!BindUdpSocket(socket, local)) {
-        const int error = LastSocketError();
-        CloseListeningSocket(state);
+    const uint16_t port = anyListenPort.load() ? 0 : portOverride != 0 ? portOverride : kDnsPort;
+    int error = 0;
+    int ipv6Error = 0;
+    const SocketHandle socket = OpenServerSocket(port, error, ipv6Error);
+    if (socket == kInvalidSocket) {
         ReportWorkerFailure(state, error);
         return;
     }
-    UdpEndpoint bound;
-    boundListenPort.store(LocalEndpoint(socket, bound) ? bound.port : local.port);
+    state.socket.store(socket);
+    const uint16_t bound = ListeningSocketPort(socket);
+    boundListenPort.store(bound != 0 ? bound : port);
     AppendLogLine("DNS server started on UDP/53");
+    if (ipv6Error != 0) {
+        AppendLogLine("IPv6 not available (error " + std::to_string(ipv6Error) + "): serving IPv4 only");
+    }
     ReceiveLoop(state, socket);
     ForgetForwarderHealth();  // closes open health checks while the socket layer is up
     AppendLogLine("DNS server stopped");

@@ -39,3 +39,7 @@ uint16_t ListeningPort();
 // Makes the next StartServer behave as if the worker thread could not be
 // created.
 void FailNextWorkerLaunchForTesting();
+
+// While set, the dual-stack socket fails to bind, as where the machine has no
+// IPv6, and the server falls back to its IPv4 socket.
+void FailDualStackSocketForTesting(bool fail);

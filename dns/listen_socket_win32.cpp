@@ -1,0 +1,203 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// after winsock2.h
+#include <mswsock.h>
+
+#include <cstring>
+
+#include "dns/listen_socket.h"
+
+namespace {
+
+SOCKET Native(SocketHandle socket) {
+    return static_cast<SOCKET>(socket);
+}
+
+// Room for packet information of both families (a dual-stack socket may be
+// given both for an IPv4 datagram).
+constexpr size_t kControlSpace = WSA_CMSG_SPACE(sizeof(IN6_PKTINFO)) + WSA_CMSG_SPACE(sizeof(IN_PKTINFO));
+
+bool EnableOption(SOCKET socket, int level, int option, DWORD value) {
+    return ::setsockopt(socket, level, option, reinterpret_cast<const char*>(&value), sizeof value) == 0;
+}
+
+SocketHandle Fail(SOCKET socket, int& error) {
+    error = WSAGetLastError();
+    if (socket != INVALID_SOCKET) {
+        ::closesocket(socket);
+    }
+    return kInvalidSocket;
+}
+
+// WSARecvMsg is reached through the socket provider, not exported.
+LPFN_WSARECVMSG RecvMsgFunction(SOCKET socket) {
+    GUID id = WSAID_WSARECVMSG;
+    LPFN_WSARECVMSG function = nullptr;
+    DWORD size = 0;
+    if (::WSAIoctl(socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &function, sizeof function, &size,
+                   nullptr, nullptr) != 0) {
+        return nullptr;
+    }
+    return function;
+}
+
+void ReadDestination(WSAMSG& message, QueryOrigin& origin) {
+    for (WSACMSGHDR* control = WSA_CMSG_FIRSTHDR(&message); control != nullptr;
+         control = WSA_CMSG_NXTHDR(&message, control)) {
+        if (control->cmsg_level == IPPROTO_IPV6 && control->cmsg_type == IPV6_PKTINFO) {
+            IN6_PKTINFO info;
+            std::memcpy(&info, WSA_CMSG_DATA(control), sizeof info);
+            std::memcpy(origin.destination.bytes, &info.ipi6_addr, 16);
+            origin.destinationKnown = true;
+        } else if (control->cmsg_level == IPPROTO_IP && control->cmsg_type == IP_PKTINFO) {
+            IN_PKTINFO info;
+            std::memcpy(&info, WSA_CMSG_DATA(control), sizeof info);
+            origin.destination = MapIpv4(reinterpret_cast<const uint8_t*>(&info.ipi_addr));
+            origin.destinationKnown = true;
+            origin.destinationAsIpv4 = true;
+        }
+    }
+}
+
+}  // namespace
+
+SocketHandle OpenListeningSocket(const uint8_t* bindAddress, uint16_t port, int& error) {
+    const bool ipv6 = bindAddress != nullptr;
+    const SOCKET socket = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (socket == INVALID_SOCKET) {
+        return Fail(socket, error);
+    }
+    sockaddr_storage local{};
+    int length = 0;
+    if (ipv6) {
+        // IPV6_V6ONLY is on by default on Windows. IPv4 datagrams on a
+        // dual-stack socket carry their packet information as IP_PKTINFO.
+        if (!EnableOption(socket, IPPROTO_IPV6, IPV6_V6ONLY, 0) ||
+            !EnableOption(socket, IPPROTO_IPV6, IPV6_PKTINFO, 1)) {
+            return Fail(socket, error);
+        }
+        EnableOption(socket, IPPROTO_IP, IP_PKTINFO, 1);
+        auto* address = reinterpret_cast<sockaddr_in6*>(&local);
+        address->sin6_family = AF_INET6;
+        address->sin6_port = htons(port);
+        std::memcpy(&address->sin6_addr, bindAddress, 16);
+        length = sizeof *address;
+    } else {
+        if (!EnableOption(socket, IPPROTO_IP, IP_PKTINFO, 1)) {
+            return Fail(socket, error);
+        }
+        auto* address = reinterpret_cast<sockaddr_in*>(&local);
+        address->sin_family = AF_INET;
+        address->sin_port = htons(port);
+        length = sizeof *address;
+    }
+    if (::bind(socket, reinterpret_cast<const sockaddr*>(&local), length) != 0) {
+        return Fail(socket, error);
+    }
+    error = 0;
+    return static_cast<SocketHandle>(socket);
+}
+
+uint16_t ListeningSocketPort(SocketHandle socket) {
+    sockaddr_storage local{};
+    int length = sizeof local;
+    if (::getsockname(Native(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+        return 0;
+    }
+    return ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&local)->sin6_port
+                                             : reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
+}
+
+int ReceiveQuery(SocketHandle socket, uint8_t* buffer, size_t capacity, QueryOrigin& origin) {
+    origin = QueryOrigin{};
+    static const LPFN_WSARECVMSG recvMsg = RecvMsgFunction(Native(socket));
+    if (recvMsg == nullptr) {
+        return -1;
+    }
+    sockaddr_storage sender{};
+    char control[kControlSpace];
+    WSABUF data{static_cast<ULONG>(capacity > 0xFFFFFFFF ? 0xFFFFFFFF : capacity), reinterpret_cast<char*>(buffer)};
+    WSAMSG message{};
+    message.name = reinterpret_cast<sockaddr*>(&sender);
+    message.namelen = sizeof sender;
+    message.lpBuffers = &data;
+    message.dwBufferCount = 1;
+    message.Control = WSABUF{sizeof control, control};
+    DWORD received = 0;
+    const int result = recvMsg(Native(socket), &message, &received, nullptr, nullptr);
+    if (sender.ss_family == AF_INET6) {
+        const auto* address = reinterpret_cast<const sockaddr_in6*>(&sender);
+        std::memcpy(origin.client.bytes, &address->sin6_addr, 16);
+        origin.client.scopeId = address->sin6_scope_id;
+        origin.port = ntohs(address->sin6_port);
+        origin.viaIpv6Socket = true;
+    } else if (sender.ss_family == AF_INET) {
+        const auto* address = reinterpret_cast<const sockaddr_in*>(&sender);
+        origin.client = MapIpv4(reinterpret_cast<const uint8_t*>(&address->sin_addr));
+        origin.port = ntohs(address->sin_port);
+    }
+    // A datagram that did not fit fails with WSAEMSGSIZE; the flag is looked
+    // at as well, so that a cut one is never taken.
+    if (result != 0 || (message.dwFlags & MSG_TRUNC) != 0) {
+        return -1;
+    }
+    ReadDestination(message, origin);
+    return static_cast<int>(received);
+}
+
+int SendReply(SocketHandle socket, const uint8_t* data, size_t length, const QueryOrigin& origin) {
+    sockaddr_storage client{};
+    int clientLength = 0;
+    uint8_t ipv4[4] = {};
+    if (origin.viaIpv6Socket) {
+        auto* address = reinterpret_cast<sockaddr_in6*>(&client);
+        address->sin6_family = AF_INET6;
+        address->sin6_port = htons(origin.port);
+        std::memcpy(&address->sin6_addr, origin.client.bytes, 16);
+        address->sin6_scope_id = origin.client.scopeId;
+        clientLength = sizeof *address;
+    } else if (UnmapToIpv4(origin.client, ipv4)) {
+        auto* address = reinterpret_cast<sockaddr_in*>(&client);
+        address->sin_family = AF_INET;
+        address->sin_port = htons(origin.port);
+        std::memcpy(&address->sin_addr, ipv4, 4);
+        clientLength = sizeof *address;
+    } else {
+        return -1;
+    }
+    char control[kControlSpace] = {};
+    WSABUF payload{static_cast<ULONG>(length), reinterpret_cast<char*>(const_cast<uint8_t*>(data))};
+    WSAMSG message{};
+    message.name = reinterpret_cast<sockaddr*>(&client);
+    message.namelen = clientLength;
+    message.lpBuffers = &payload;
+    message.dwBufferCount = 1;
+    if (origin.destinationKnown) {
+        WSACMSGHDR* header = reinterpret_cast<WSACMSGHDR*>(control);
+        if (origin.destinationAsIpv4 && UnmapToIpv4(origin.destination, ipv4)) {
+            IN_PKTINFO info{};
+            std::memcpy(&info.ipi_addr, ipv4, 4);
+            header->cmsg_level = IPPROTO_IP;
+            header->cmsg_type = IP_PKTINFO;
+            header->cmsg_len = WSA_CMSG_LEN(sizeof info);
+            std::memcpy(WSA_CMSG_DATA(header), &info, sizeof info);
+            message.Control = WSABUF{static_cast<ULONG>(WSA_CMSG_SPACE(sizeof info)), control};
+        } else {
+            IN6_PKTINFO info{};
+            std::memcpy(&info.ipi6_addr, origin.destination.bytes, 16);
+            header->cmsg_level = IPPROTO_IPV6;
+            header->cmsg_type = IPV6_PKTINFO;
+            header->cmsg_len = WSA_CMSG_LEN(sizeof info);
+            std::memcpy(WSA_CMSG_DATA(header), &info, sizeof info);
+            message.Control = WSABUF{static_cast<ULONG>(WSA_CMSG_SPACE(sizeof info)), control};
+        }
+    }
+    DWORD sent = 0;
+    int result = ::WSASendMsg(Native(socket), &message, 0, &sent, nullptr, nullptr);
+    if (result != 0 && origin.destinationKnown) {
+        // The query's destination cannot be a source: the system picks one.
+        message.Control = WSABUF{0, nullptr};
+        result = ::WSASendMsg(Native(socket), &message, 0, &sent, nullptr, nullptr);
+    }
+    return result != 0 ? -1 : static_cast<int>(sent);
+}
