@@ -14,6 +14,7 @@
 #include "config/data_folder.h"
 #include "core/file_io.h"
 #include "core/server_state.h"
+#include "dns/client_address.h"
 #include "dns/codec.h"
 #include "dns/datagram.h"
 #include "dns/resolve.h"
@@ -98,6 +99,13 @@ int main(int argc, char** argv) {
          [&] { ResolveQuery(kQuery.data(), kQuery.size(), question, reply); });
     Time("HandleQueryDatagram without the log write", iterations,
          [&] { HandleQueryDatagram(kQuery.data(), kQuery.size(), "127.0.0.1", &NoLog, reply); });
+    // The worker's sender check for a client of the home network (IPv4, as
+    // the dual-stack socket gives it), with this machine's networks read once.
+    ClientGate gate{ReadLocalNetworks(), std::chrono::steady_clock::now(), {}};
+    const uint8_t homeClient[4] = {192, 168, 1, 20};
+    const ClientAddress sender = MapIpv4(homeClient);
+    Time("AdmitClient (a client of the home network)", iterations,
+         [&] { AdmitClient(gate, sender, 40000, std::chrono::steady_clock::now(), &ReadLocalNetworks, &NoLog); });
 
     // One query's traffic: the client sends, the server receives and sends
     // back, the client receives. The server's share is one receive and one

@@ -9,8 +9,8 @@ import subprocess
 import time
 
 from . import load
-from .network import in_netns, in_upstream_netns, SERVER_ADDRESS, SERVER_PORT, SILENT_ADDRESS, \
-    UPSTREAM_ADDRESS, UPSTREAM_PORT
+from .network import in_netns, in_upstream_netns, SERVER_ADDRESS, SERVER_ADDRESS_IPV6, SERVER_PORT, \
+    SILENT_ADDRESS, UPSTREAM_ADDRESS, UPSTREAM_PORT
 from .paths import native_tool, WORK
 from .processes import cpu_ns, elapsed, end_all, end_process, footprint, log, peak_rss_kb, pin_process, run, spawn
 from .report import Figure
@@ -55,15 +55,15 @@ def mb(kb):
     return kb / 1024 if kb else None
 
 
-def local_c1_with_cpu(bench, subject, figures, cpu, wineserver_cpu=None):
-    """The -c 1 local load, with the CPU each query cost the server (and
-    Wine's wineserver, which does part of a Wine program's work)."""
+def local_c1_with_cpu(bench, subject, figures, cpu, wineserver_cpu=None, address=SERVER_ADDRESS):
+    """The -c 1 local load at address, with the CPU each query cost the
+    server (and Wine's wineserver, which does part of a Wine program's work)."""
     processes = {cpu: subject.process.pid}
     server = wineserver_pid() if subject.under_wine else None
     if server and wineserver_cpu:
         processes[wineserver_cpu] = server
     before = {figure: cpu_ns(pid) for figure, pid in processes.items()}
-    samples = bench.repeat(lambda: load.dnsperf(bench.names.local, bench.seconds))
+    samples = bench.repeat(lambda: load.dnsperf(bench.names.local, bench.seconds, address=address))
     completed = sum(s["completed"] for s in samples)
     if completed:
         for figure, pid in processes.items():
@@ -83,6 +83,12 @@ def local_answers(bench, subject, figures):
     log("%s: local answers %.0f qps (-c 1), %.0f qps (-c 10), %.1f us CPU per query" % (
         subject.name, figures[Figure.LOCAL_QPS_C1], figures[Figure.LOCAL_QPS_C10],
         figures.get(Figure.LOCAL_CPU_US, 0)))
+    # The same -c 1 load over IPv6, right after the IPv4 one.
+    samples = local_c1_with_cpu(bench, subject, figures, Figure.IPV6_CPU_US, Figure.IPV6_WINESERVER_CPU_US,
+                                SERVER_ADDRESS_IPV6)
+    figures[Figure.IPV6_QPS_C1] = median([s["qps"] for s in samples])
+    log("%s: local answers over IPv6 %.0f qps (-c 1), %.1f us CPU per query" % (
+        subject.name, figures[Figure.IPV6_QPS_C1], figures.get(Figure.IPV6_CPU_US, 0)))
 
 
 def wineserver_on_other_core(bench, subject, figures):

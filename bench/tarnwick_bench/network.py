@@ -1,6 +1,6 @@
 """The two private network namespaces every subject and load of a run live in.
 
-The subject listens on 127.0.0.1 port 53 of the bench namespace, so nothing
+The subject listens on 127.0.0.1 and ::1 port 53 of the bench namespace, so nothing
 outside it is disturbed and nothing outside can get in. The upstream servers
 listen on port 53 as the product expects, so they live in a second namespace
 (a subject on 0.0.0.0:53 would shut them out of the first), reached through a
@@ -15,6 +15,7 @@ UPSTREAM_NETNS = "tarnwick-upstream-%d" % os.getpid()
 VETH = ("twb%d" % os.getpid(), "twu%d" % os.getpid())  # bench side, upstream side
 
 SERVER_ADDRESS = "127.0.0.1"  # the subject listens on port 53 here
+SERVER_ADDRESS_IPV6 = "::1"  # and here
 SERVER_PORT = 53
 BENCH_LINK_ADDRESS = "10.53.0.1"  # these three exist only inside the two namespaces
 UPSTREAM_ADDRESS = "10.53.0.2"  # the upstream dnsmasq

@@ -21,7 +21,8 @@ import threading
 import time
 
 from . import load
-from .network import in_netns, in_upstream_netns, port_53_free, SERVER_ADDRESS, SERVER_PORT, SILENT_ADDRESS
+from .network import in_netns, in_upstream_netns, port_53_free, SERVER_ADDRESS, SERVER_ADDRESS_IPV6, SERVER_PORT, \
+    SILENT_ADDRESS
 from .paths import native_tool, PREFIX, TARNWICK_EXE, WINDOWS_BUILD, WORK
 from .processes import end_process, peak_rss_kb, spawn
 from .wine import WINE_ENV, wine_command
@@ -278,7 +279,8 @@ class Dnsmasq(Subject):
         return []
 
     def start(self, names_file):
-        command = dnsmasq_command(SERVER_ADDRESS, SERVER_PORT) + ["--cache-size=0"]
+        command = dnsmasq_command(SERVER_ADDRESS, SERVER_PORT) + ["--listen-address=" + SERVER_ADDRESS_IPV6,
+                                                                  "--cache-size=0"]
         command += ["--server=%s" % address for address in self.forwarders]
         command += ["--host-record=%s,%s" % (name, load.local_address(index))
                     for index, name in enumerate(load.local_names())]
