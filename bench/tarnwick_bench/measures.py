@@ -55,15 +55,15 @@ def mb(kb):
     return kb / 1024 if kb else None
 
 
-def local_c1_with_cpu(bench, subject, figures, cpu, wineserver_cpu=None, address=SERVER_ADDRESS):
-    """The -c 1 local load at address, with the CPU each query cost the
-    server (and Wine's wineserver, which does part of a Wine program's work)."""
+def local_c1_with_cpu(bench, subject, figures, cpu, wineserver_cpu=None):
+    """The -c 1 local load, with the CPU each query cost the server (and
+    Wine's wineserver, which does part of a Wine program's work)."""
     processes = {cpu: subject.process.pid}
     server = wineserver_pid() if subject.under_wine else None
     if server and wineserver_cpu:
         processes[wineserver_cpu] = server
     before = {figure: cpu_ns(pid) for figure, pid in processes.items()}
-    samples = bench.repeat(lambda: load.dnsperf(bench.names.local, bench.seconds, address=address))
+    samples = bench.repeat(lambda: load.dnsperf(bench.names.local, bench.seconds))
     completed = sum(s["completed"] for s in samples)
     if completed:
         for figure, pid in processes.items():
@@ -83,12 +83,31 @@ def local_answers(bench, subject, figures):
     log("%s: local answers %.0f qps (-c 1), %.0f qps (-c 10), %.1f us CPU per query" % (
         subject.name, figures[Figure.LOCAL_QPS_C1], figures[Figure.LOCAL_QPS_C10],
         figures.get(Figure.LOCAL_CPU_US, 0)))
-    # The same -c 1 load over IPv6, right after the IPv4 one.
-    samples = local_c1_with_cpu(bench, subject, figures, Figure.IPV6_CPU_US, Figure.IPV6_WINESERVER_CPU_US,
-                                SERVER_ADDRESS_IPV6)
-    figures[Figure.IPV6_QPS_C1] = median([s["qps"] for s in samples])
-    log("%s: local answers over IPv6 %.0f qps (-c 1), %.1f us CPU per query" % (
-        subject.name, figures[Figure.IPV6_QPS_C1], figures.get(Figure.IPV6_CPU_US, 0)))
+
+
+def ipv6_beside_ipv4(bench, subject, figures):
+    """The -c 1 local load at 127.0.0.1 and at ::1 in turn, run by run, so
+    that both meet the same load of the shared machine: qps and CPU per query
+    (the server's, and wineserver's for a Wine program) over IPv6, and each
+    against IPv4 in the same runs."""
+    pids = [subject.process.pid] + ([wineserver_pid()] if subject.under_wine and wineserver_pid() else [])
+    taken = {address: ([], []) for address in (SERVER_ADDRESS, SERVER_ADDRESS_IPV6)}
+    for _ in range(bench.runs):
+        for address, (qps, cpu) in taken.items():
+            before = sum(cpu_ns(pid) for pid in pids)
+            sample = load.dnsperf(bench.names.local, bench.seconds, address=address)
+            qps.append(sample["qps"])
+            if sample["completed"]:
+                cpu.append((sum(cpu_ns(pid) for pid in pids) - before) / sample["completed"] / 1000)
+    (qps4, cpu4), (qps6, cpu6) = [(median(qps), median(cpu)) for qps, cpu in taken.values()]
+    figures[Figure.IPV6_QPS_C1] = qps6
+    figures[Figure.IPV6_CPU_US] = cpu6
+    if qps4 and qps6 is not None:
+        figures[Figure.IPV6_VS_IPV4_PCT] = (qps6 / qps4 - 1) * 100
+    if cpu4 and cpu6 is not None:
+        figures[Figure.IPV6_CPU_VS_IPV4_PCT] = (cpu6 / cpu4 - 1) * 100
+    log("%s: local answers over IPv6 %.0f qps (-c 1, IPv4 %.0f in the same runs), %.1f us CPU per query (IPv4 %.1f)" % (
+        subject.name, qps6, qps4, cpu6 or 0, cpu4 or 0))
 
 
 def wineserver_on_other_core(bench, subject, figures):
@@ -211,6 +230,7 @@ def measure_subject(bench, subject, loads=True):
         load.dnsperf(bench.names.local, 1)
         if loads:
             local_answers(bench, subject, figures)
+            ipv6_beside_ipv4(bench, subject, figures)
             if subject.under_wine:
                 wineserver_on_other_core(bench, subject, figures)
             forwarded_answers(bench, subject, figures)
