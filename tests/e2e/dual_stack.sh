@@ -3,8 +3,10 @@
 # network and mount namespaces of its own (needs root): a client namespace
 # joined to the server's by a veth pair carrying a ULA (fd00:53::/64), a
 # documentation-range IPv6 subnet (2001:db8:53::/64) and TEST-NET-3
-# (203.0.113.0/24), plus client addresses routed from further away (a public
-# IPv4, a global IPv6 and a private IPv4 address); dnsmasq upstream behind a
+# (203.0.113.0/24) and link-local addresses, plus client addresses routed from
+# further away (a public IPv4, a global IPv6 and a private IPv4 address);
+# replies checked to leave from the address asked (natively: under Wine 8
+# WSASendMsg ignores the source it is given); dnsmasq upstream behind a
 # second veth pair; the C library's resolver through a resolv.conf naming ::1.
 # Usage: dual_stack.sh <build dir> <native|windows>
 # own-namespaces
@@ -137,11 +139,12 @@ time.sleep(300)' "$work/held" &
     else
         options=(--fail-ipv6-socket)
     fi
+    error=$([ "$case" = held ] && echo "$address_in_use" || echo N) # N: whatever the seam's bind gave
     start_running_server --record A,local.example,10.9.8.7,60 "${options[@]}"
     fallback=$(tr -d '\r' <"$log" | cut -d' ' -f3- | grep -A1 -xF "DNS server started on UDP/53" | tail -n 1)
-    [ "$case" = seam ] && fallback=$(sed -E "s/error [0-9]+/error $address_in_use/" <<<"$fallback")
+    [ "$error" = N ] && fallback=$(sed -E 's/\(error [0-9]+\)/(error N)/' <<<"$fallback")
     check "$case: the fallback's line right after the start line" \
-        "IPv6 not available (error $address_in_use): serving IPv4 only" "$fallback"
+        "IPv6 not available (error $error): serving IPv4 only" "$fallback"
     check "$case: IPv4 client on the link answered" 10.9.8.7 "$(ask 203.0.113.50 203.0.113.1 local.example)"
     check "$case: IPv4 loopback answered" 10.9.8.7 "$(ask 127.0.0.1 127.0.0.1 local.example)"
     stop_server
