@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "dns/listen_socket.h"
+#include "dns/listen_socket_address.h"
 
 namespace {
 
@@ -55,26 +56,12 @@ SocketHandle OpenListeningSocket(const uint8_t* bindAddress, uint16_t port, int&
     if (fd < 0) {
         return Fail(fd, error);
     }
-    sockaddr_storage local{};
-    socklen_t length = 0;
-    if (ipv6) {
-        if (!EnableOption(fd, IPPROTO_IPV6, IPV6_V6ONLY, 0) || !EnableOption(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, 1)) {
-            return Fail(fd, error);
-        }
-        auto* address = reinterpret_cast<sockaddr_in6*>(&local);
-        address->sin6_family = AF_INET6;
-        address->sin6_port = htons(port);
-        std::memcpy(&address->sin6_addr, bindAddress, 16);
-        length = sizeof *address;
-    } else {
-        if (!EnableOption(fd, IPPROTO_IP, IP_PKTINFO, 1)) {
-            return Fail(fd, error);
-        }
-        auto* address = reinterpret_cast<sockaddr_in*>(&local);
-        address->sin_family = AF_INET;
-        address->sin_port = htons(port);
-        length = sizeof *address;
+    if (ipv6 ? !EnableOption(fd, IPPROTO_IPV6, IPV6_V6ONLY, 0) || !EnableOption(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, 1)
+             : !EnableOption(fd, IPPROTO_IP, IP_PKTINFO, 1)) {
+        return Fail(fd, error);
     }
+    sockaddr_storage local;
+    const socklen_t length = MakeLocalAddress<socklen_t>(bindAddress, port, local);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), length) != 0) {
         return Fail(fd, error);
     }
@@ -88,8 +75,7 @@ uint16_t ListeningSocketPort(SocketHandle socket) {
     if (::getsockname(Descriptor(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
         return 0;
     }
-    return ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&local)->sin6_port
-                                             : reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
+    return PortOf(local);
 }
 
 int ReceiveQuery(SocketHandle socket, uint8_t* buffer, size_t capacity, QueryOrigin& origin) {
@@ -107,17 +93,7 @@ int ReceiveQuery(SocketHandle socket, uint8_t* buffer, size_t capacity, QueryOri
     // MSG_TRUNC: the datagram's real length, so one that did not fit is
     // refused as Winsock refuses it.
     const ssize_t received = ::recvmsg(Descriptor(socket), &message, MSG_TRUNC);
-    if (sender.ss_family == AF_INET6) {
-        const auto* address = reinterpret_cast<const sockaddr_in6*>(&sender);
-        std::memcpy(origin.client.bytes, &address->sin6_addr, 16);
-        origin.client.scopeId = address->sin6_scope_id;
-        origin.port = ntohs(address->sin6_port);
-        origin.viaIpv6Socket = true;
-    } else if (sender.ss_family == AF_INET) {
-        const auto* address = reinterpret_cast<const sockaddr_in*>(&sender);
-        origin.client = MapIpv4(reinterpret_cast<const uint8_t*>(&address->sin_addr));
-        origin.port = ntohs(address->sin_port);
-    }
+    ReadSender(sender, origin);
     if (received < 0) {
         return -1;
     }
@@ -130,25 +106,12 @@ int ReceiveQuery(SocketHandle socket, uint8_t* buffer, size_t capacity, QueryOri
 }
 
 int SendReply(SocketHandle socket, const uint8_t* data, size_t length, const QueryOrigin& origin) {
-    sockaddr_storage client{};
-    socklen_t clientLength = 0;
-    uint8_t ipv4[4] = {};
-    if (origin.viaIpv6Socket) {
-        auto* address = reinterpret_cast<sockaddr_in6*>(&client);
-        address->sin6_family = AF_INET6;
-        address->sin6_port = htons(origin.port);
-        std::memcpy(&address->sin6_addr, origin.client.bytes, 16);
-        address->sin6_scope_id = origin.client.scopeId;
-        clientLength = sizeof *address;
-    } else if (UnmapToIpv4(origin.client, ipv4)) {
-        auto* address = reinterpret_cast<sockaddr_in*>(&client);
-        address->sin_family = AF_INET;
-        address->sin_port = htons(origin.port);
-        std::memcpy(&address->sin_addr, ipv4, 4);
-        clientLength = sizeof *address;
-    } else {
+    sockaddr_storage client;
+    const socklen_t clientLength = MakeClientAddress<socklen_t>(origin, client);
+    if (clientLength == 0) {
         return -1;
     }
+    uint8_t ipv4[4];
     alignas(cmsghdr) unsigned char control[kControlSpace] = {};
     iovec payload{const_cast<uint8_t*>(data), length};
     msghdr message{};

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "dns/listen_socket.h"
+#include "dns/listen_socket_address.h"
 
 namespace {
 
@@ -67,30 +68,19 @@ SocketHandle OpenListeningSocket(const uint8_t* bindAddress, uint16_t port, int&
     if (socket == INVALID_SOCKET) {
         return Fail(socket, error);
     }
-    sockaddr_storage local{};
-    int length = 0;
-    if (ipv6) {
-        // IPV6_V6ONLY is on by default on Windows. IPv4 datagrams on a
-        // dual-stack socket carry their packet information as IP_PKTINFO.
-        if (!EnableOption(socket, IPPROTO_IPV6, IPV6_V6ONLY, 0) ||
-            !EnableOption(socket, IPPROTO_IPV6, IPV6_PKTINFO, 1)) {
-            return Fail(socket, error);
-        }
-        EnableOption(socket, IPPROTO_IP, IP_PKTINFO, 1);
-        auto* address = reinterpret_cast<sockaddr_in6*>(&local);
-        address->sin6_family = AF_INET6;
-        address->sin6_port = htons(port);
-        std::memcpy(&address->sin6_addr, bindAddress, 16);
-        length = sizeof *address;
-    } else {
-        if (!EnableOption(socket, IPPROTO_IP, IP_PKTINFO, 1)) {
-            return Fail(socket, error);
-        }
-        auto* address = reinterpret_cast<sockaddr_in*>(&local);
-        address->sin_family = AF_INET;
-        address->sin_port = htons(port);
-        length = sizeof *address;
+    // IPV6_V6ONLY is on by default on Windows. IP_PKTINFO is asked for too,
+    // as IPv4 datagrams on a dual-stack socket may report theirs that way;
+    // ReadDestination takes either.
+    if (ipv6 ? !EnableOption(socket, IPPROTO_IPV6, IPV6_V6ONLY, 0) ||
+                   !EnableOption(socket, IPPROTO_IPV6, IPV6_PKTINFO, 1)
+             : !EnableOption(socket, IPPROTO_IP, IP_PKTINFO, 1)) {
+        return Fail(socket, error);
     }
+    if (ipv6) {
+        EnableOption(socket, IPPROTO_IP, IP_PKTINFO, 1);
+    }
+    sockaddr_storage local;
+    const int length = MakeLocalAddress<int>(bindAddress, port, local);
     if (::bind(socket, reinterpret_cast<const sockaddr*>(&local), length) != 0) {
         return Fail(socket, error);
     }
@@ -104,8 +94,7 @@ uint16_t ListeningSocketPort(SocketHandle socket) {
     if (::getsockname(Native(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
         return 0;
     }
-    return ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&local)->sin6_port
-                                             : reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
+    return PortOf(local);
 }
 
 int ReceiveQuery(SocketHandle socket, uint8_t* buffer, size_t capacity, QueryOrigin& origin) {
@@ -125,17 +114,7 @@ int ReceiveQuery(SocketHandle socket, uint8_t* buffer, size_t capacity, QueryOri
     message.Control = WSABUF{sizeof control, control};
     DWORD received = 0;
     const int result = recvMsg(Native(socket), &message, &received, nullptr, nullptr);
-    if (sender.ss_family == AF_INET6) {
-        const auto* address = reinterpret_cast<const sockaddr_in6*>(&sender);
-        std::memcpy(origin.client.bytes, &address->sin6_addr, 16);
-        origin.client.scopeId = address->sin6_scope_id;
-        origin.port = ntohs(address->sin6_port);
-        origin.viaIpv6Socket = true;
-    } else if (sender.ss_family == AF_INET) {
-        const auto* address = reinterpret_cast<const sockaddr_in*>(&sender);
-        origin.client = MapIpv4(reinterpret_cast<const uint8_t*>(&address->sin_addr));
-        origin.port = ntohs(address->sin_port);
-    }
+    ReadSender(sender, origin);
     // A datagram that did not fit fails with WSAEMSGSIZE; the flag is looked
     // at as well, so that a cut one is never taken.
     if (result != 0 || (message.dwFlags & MSG_TRUNC) != 0) {
@@ -146,25 +125,12 @@ int ReceiveQuery(SocketHandle socket, uint8_t* buffer, size_t capacity, QueryOri
 }
 
 int SendReply(SocketHandle socket, const uint8_t* data, size_t length, const QueryOrigin& origin) {
-    sockaddr_storage client{};
-    int clientLength = 0;
-    uint8_t ipv4[4] = {};
-    if (origin.viaIpv6Socket) {
-        auto* address = reinterpret_cast<sockaddr_in6*>(&client);
-        address->sin6_family = AF_INET6;
-        address->sin6_port = htons(origin.port);
-        std::memcpy(&address->sin6_addr, origin.client.bytes, 16);
-        address->sin6_scope_id = origin.client.scopeId;
-        clientLength = sizeof *address;
-    } else if (UnmapToIpv4(origin.client, ipv4)) {
-        auto* address = reinterpret_cast<sockaddr_in*>(&client);
-        address->sin_family = AF_INET;
-        address->sin_port = htons(origin.port);
-        std::memcpy(&address->sin_addr, ipv4, 4);
-        clientLength = sizeof *address;
-    } else {
+    sockaddr_storage client;
+    const int clientLength = MakeClientAddress<int>(origin, client);
+    if (clientLength == 0) {
         return -1;
     }
+    uint8_t ipv4[4];
     char control[kControlSpace] = {};
     WSABUF payload{static_cast<ULONG>(length), reinterpret_cast<char*>(const_cast<uint8_t*>(data))};
     WSAMSG message{};

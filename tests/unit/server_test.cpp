@@ -26,9 +26,11 @@ using test_support::SetLiveConfig;
 using namespace std::chrono_literals;
 
 #ifdef _WIN32
-constexpr int kAddressInUse = 10048;  // WSAEADDRINUSE
-constexpr int kAccessDenied = 10013;  // WSAEACCES
+constexpr int kAddressInUse = 10048;         // WSAEADDRINUSE
+constexpr int kAccessDenied = 10013;         // WSAEACCES
+constexpr int kAddressNotAvailable = 10049;  // WSAEADDRNOTAVAIL
 #else
+constexpr int kAddressNotAvailable = EADDRNOTAVAIL;
 constexpr int kAddressInUse = EADDRINUSE;
 constexpr int kAccessDenied = EACCES;
 #endif
@@ -376,6 +378,18 @@ TEST_F(DnsServer, FailedBindLeavesTheErrorAndAFinishedWorkerThatIsJoined) {
     // never stopped; the successful run released its own.
     EXPECT_EQ(SocketLayerReferences(), references + 2);
     while (SocketLayerReferences() > references) StopSocketLayer();
+}
+
+TEST_F(DnsServer, WithoutIpv6ItListensOnIpv4AloneAndTheLogSaysWhy) {
+    FailDualStackSocketForTesting(true);
+    StartAndWaitUntilBound();
+    FailDualStackSocketForTesting(false);
+    EXPECT_EQ(Ask(dns_peer::MakeQuery(0x1234, {"Host", "Example"}, 1)), kHostAnswer);
+    StopServer();
+    const std::vector<std::string> expected = {
+        kStarted, "IPv6 not available (error " + std::to_string(kAddressNotAvailable) + "): serving IPv4 only",
+        "Q from 127.0.0.1 name=Host.Example type=1", kStopped};
+    EXPECT_EQ(dns_peer::LogMessages(LogPath()), expected);
 }
 
 TEST_F(DnsServer, WorkerThatCannotBeCreatedLeavesTheServerStopped) {
