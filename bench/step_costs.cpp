@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
 
     DnsQuestion question;
     std::vector<uint8_t> reply;
+    UpstreamBuffer upstream;
     const std::wstring folder = DataFolderPath();
     const std::wstring logPath = LogFilePath();
     const std::string line = FormatLogTimestamp() + " Q from 127.0.0.1 name=host20.bench type=1\r\n";
@@ -95,9 +96,9 @@ int main(int argc, char** argv) {
     });
     Time("ParseQuestion", iterations, [&] { ParseQuestion(kQuery.data(), kQuery.size(), question); });
     Time("ResolveQuery (scan 20 slots, build the answer)", iterations,
-         [&] { ResolveQuery(kQuery.data(), kQuery.size(), question, reply); });
+         [&] { ResolveQuery(kQuery.data(), kQuery.size(), question, reply, upstream); });
     Time("HandleQueryDatagram without the log write", iterations,
-         [&] { HandleQueryDatagram(kQuery.data(), kQuery.size(), "127.0.0.1", &NoLog, reply); });
+         [&] { HandleQueryDatagram(kQuery.data(), kQuery.size(), "127.0.0.1", &NoLog, reply, upstream); });
 
     // One query's traffic: the client sends, the server receives and sends
     // back, the client receives. The server's share is one receive and one

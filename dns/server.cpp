@@ -66,6 +66,7 @@ bool LaunchWorker(ServerState& state) {
 void ReceiveLoop(ServerState& state, SocketHandle socket) {
     std::array<uint8_t, kReceiveCapacity> buffer;
     std::vector<uint8_t> reply;
+    UpstreamBuffer upstream;
     while (state.running.load()) {
         UdpEndpoint client;
         const int received = ReceiveFrom(socket, buffer.data(), buffer.size(), client);
@@ -84,7 +85,9 @@ void ReceiveLoop(ServerState& state, SocketHandle socket) {
             continue;
         }
         if (HandleQueryDatagram(buffer.data(), static_cast<size_t>(received), FormatIpv4Address(client.address),
-                                &AppendLogLine, reply)) {
+                                &AppendLogLine, reply, upstream) &&
+            !state.stopping.load()) {
+            // Once the socket is closed, its handle value may already name another socket.
             SendTo(socket, reply.data(), reply.size(), client);
         }
     }
@@ -168,6 +171,7 @@ void StartServer() {
         return;
     }
     state.running.store(true);
+    state.stopping.store(false);
     state.lastSocketError.store(0);
     ForgetForwarderHealth();
     if (!LaunchWorker(state)) {
@@ -184,6 +188,7 @@ void StopServer() {
         JoinFinishedWorker();
         return;
     }
+    state.stopping.store(true);
     state.running.store(false);
     // Taking the handle out first means the worker's own end finds nothing
     // to close; on POSIX the descriptor is closed only after the worker has
