@@ -47,10 +47,15 @@ ForwardPlan PlanForwarding(const ForwarderStates& forwarders, ForwarderClock::ti
     }
     if (plan.count > 0 && everyUsableIsDown) {
         // Waiting 1.5 s for each of them would hold up every query behind
-        // this one, the local names included. A probe's wait is the probe
-        // interval, so each forwarder gets one that often.
+        // this one, the local names included. A forwarder that is down was
+        // last found silent kSilentForwarderTriedLastFor before the end of
+        // its time asked last; it gets a probe once that is the probe interval
+        // ago, and an unanswered probe is such a silence.
         for (size_t i = 0; i < plan.count; ++i) {
-            plan.probe[plan.forwarders[i]] = !forwarders[plan.forwarders[i]].check;
+            const ForwarderState& forwarder = forwarders[plan.forwarders[i]];
+            plan.probe[plan.forwarders[i]] =
+                !forwarder.check &&
+                now - (forwarder.askedLastUntil - kSilentForwarderTriedLastFor) >= kOutageProbeInterval;
         }
         plan.count = 0;
         return plan;

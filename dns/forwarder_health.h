@@ -18,8 +18,8 @@ constexpr std::chrono::seconds kSilentForwarderTriedLastFor{30};
 // When every usable forwarder has failed this many times in a row, the
 // connection to them is taken to be down and queries no longer wait for them.
 constexpr uint32_t kOutageFailuresInRow = 2;
-// During an outage each forwarder gets a health check (a probe) this often,
-// and its reply is taken whenever it comes until the next.
+// During an outage each forwarder gets a health check (a probe) once it has
+// been silent this long, and its reply is taken whenever it comes until the next.
 constexpr std::chrono::seconds kOutageProbeInterval{10};
 // A health check after a timed-out query is waited for this many of the
 // forwarder's recent round trips, within the bounds below.
@@ -42,9 +42,9 @@ struct HealthCheck {
 // the address text, and another text starts afresh.
 struct ForwarderState {
     std::string address;
-    uint32_t failuresInRow = 0;  // health checks it left unanswered, in a row
-    ForwarderClock::time_point askedLastUntil{};
-    ForwarderClock::duration roundTrip{};  // smoothed; zero until timed
+    uint32_t failuresInRow = 0;                   // health checks it left unanswered, in a row
+    ForwarderClock::time_point askedLastUntil{};  // after the others until then
+    ForwarderClock::duration roundTrip{};         // smoothed; zero until timed
     ForwarderClock::time_point lastHeardFrom{};
     std::optional<HealthCheck> check;
 };
@@ -62,7 +62,7 @@ struct ForwardPlan {
 };
 
 // Usable forwarders (an IPv4 address) in their order, those asked last after
-// the others; during an outage none, and a probe to each without an open check.
+// the others; during an outage none, and a probe to each that is due one.
 ForwardPlan PlanForwarding(const ForwarderStates& forwarders, ForwarderClock::time_point now);
 
 // Records how a query's attempt to the forwarder ended (roundTrip: how long an

@@ -70,14 +70,16 @@ TEST(ForwarderHealth, ChecksOrderOutageProbesAndRecovery) {
          "the one that answered is asked first",
          {"10.0.0.1", "10.0.0.2", "10.0.0.3"},
          {{0, "", "1? 2? 3?"},
-          {2, "", "1? 2? 3?"},     // the checks failed: all three asked last, in their order
-          {4, "", "probe 1 2 3"},  // the outage: nothing is waited for
-          {4 + kProbe - 0.1, "", ""},
-          {4 + kProbe, "", "probe 1 2 3"},
-          {4 + 2 * kProbe - 1, "3", "3 1 2", "3"},  // answered after 9 s: the outage is over
+          {2, "", "1? 2? 3?"},  // the checks failed: all three asked last, in their order
+          {4, "", ""},          // the outage: nothing is waited for
+          {2 + kProbe - 0.1, "", ""},
+          {2 + kProbe, "", "probe 1 2 3"},  // 10 s after the checks that failed were sent
+          {2 + kProbe + 1, "", ""},
+          {2 + 2 * kProbe, "", "probe 1 2 3"},
+          {2 + 3 * kProbe - 1, "3", "3 1 2", "3"},  // answered after 9 s: the outage is over
           // The other two probes failed; 30 s after they were sent those two
           // are asked first again, and are still silent.
-          {4 + kProbe + kTriedLast, "3", "1? 2? 3"}}},
+          {2 + 2 * kProbe + kTriedLast, "3", "1? 2? 3"}}},
         {"one forwarder that loses every third datagram, checks included, is never given up",
          {"10.0.0.1", "", ""},
          {{0, "1", "1"},
@@ -90,10 +92,10 @@ TEST(ForwarderHealth, ChecksOrderOutageProbesAndRecovery) {
          {"not.an.address", "10.0.0.2", " 10.0.0.3"},
          {{0, "", "2?"},
           {2, "", "2?"},
-          {4, "", "probe 2"},
-          {4 + kProbe - 0.1, "", ""},
-          {4 + kProbe, "", "probe 2"},
-          {4 + kProbe + 1, "", "1? 2", "", "10.0.0.9"}}},
+          {4, "", ""},
+          {2 + kProbe, "", "probe 2"},
+          {2 + kProbe + 1, "", ""},
+          {2 + kProbe + 2, "", "1? 2", "", "10.0.0.9"}}},
         {"nothing usable: no attempt at all",
          {"", "10.0.0.1:53", "host.example"},
          {{0, "", ""}, {kProbe + kTriedLast, "", ""}}},
