@@ -198,6 +198,7 @@ void StopServer() {
     if (state.worker.joinable()) {
         state.worker.join();
     }
+    state.stopping.store(false);  // the stop is over: no worker is left to heed it
     if (socket != kInvalidSocket && !closed) {
         CloseUdpSocket(socket);
     }

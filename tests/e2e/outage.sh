@@ -142,7 +142,7 @@ background_pids+=($!)
 wait_until 200 0.02 grep -q " stop.example$" "$work/silent.log"
 stop_server
 stop_ms=$(tr -d '\r' <"$work/server.out" | sed -n 's/^stop_ms=\([0-9]*\).*/\1/p')
-check "the stop returned within 2 s" yes "$([ "${stop_ms:-9999}" -lt 2000 ] && echo yes || echo "no: $stop_ms ms")"
+check "the stop returned within 2 s (${stop_ms:-?} ms)" yes "$([ "${stop_ms:-9999}" -lt 2000 ] && echo yes || echo "no: $stop_ms ms")"
 check "nothing was sent to the forwarders after the first attempt" stop.example \
     "$(sed -n '/ stop.example$/,$p' "$work/silent.log" | awk '{print $3}' | xargs)"
 
