@@ -78,6 +78,7 @@ int main(int argc, char** argv) {
 
     DnsQuestion question;
     std::vector<uint8_t> reply;
+    UpstreamBuffer upstream;
     const std::wstring folder = DataFolderPath();
     const std::wstring logPath = LogFilePath();
     const std::string line = FormatLogTimestamp() + " Q from 127.0.0.1 name=host20.bench type=1\r\n";
@@ -96,9 +97,9 @@ int main(int argc, char** argv) {
     });
     Time("ParseQuestion", iterations, [&] { ParseQuestion(kQuery.data(), kQuery.size(), question); });
     Time("ResolveQuery (scan 20 slots, build the answer)", iterations,
-         [&] { ResolveQuery(kQuery.data(), kQuery.size(), question, reply); });
+         [&] { ResolveQuery(kQuery.data(), kQuery.size(), question, reply, upstream); });
     Time("HandleQueryDatagram without the log write", iterations,
-         [&] { HandleQueryDatagram(kQuery.data(), kQuery.size(), "127.0.0.1", &NoLog, reply); });
+         [&] { HandleQueryDatagram(kQuery.data(), kQuery.size(), "127.0.0.1", &NoLog, reply, upstream); });
     // The worker's sender check for a client of the home network (IPv4, as
     // the dual-stack socket gives it), with this machine's networks read once.
     ClientGate gate{ReadLocalNetworks(), std::chrono::steady_clock::now(), {}};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <utility>
 
 #include "dns/ipv4_text.h"
@@ -111,6 +112,47 @@ void WriteHeaderAndQuestion(const uint8_t* query,
     AppendUint16(buffer, kClassIn);
 }
 
+// A name's walk through the message: where it reads, the pointer targets it
+// has jumped to, and where the name ends in the message once it has jumped.
+struct NameWalk {
+    ByteCursor cursor;
+    JumpTargets targets;
+    std::optional<size_t> endAfterFirstJump;
+};
+
+// A compression pointer whose first byte was high. A walk that ends never
+// lands on one offset twice, so a repeated jump target is exactly a loop.
+bool FollowPointer(NameWalk& walk, uint8_t high) {
+    uint8_t low = 0;
+    if (!walk.cursor.ReadByte(low)) {
+        return false;
+    }
+    const size_t target = (static_cast<size_t>(high & 0x3F) << 8) | low;
+    if (target >= walk.cursor.size || !walk.targets.MarkFirstVisit(target)) {
+        return false;
+    }
+    if (!walk.endAfterFirstJump) {
+        walk.endAfterFirstJump = walk.cursor.position;
+    }
+    walk.cursor.position = target;
+    return true;
+}
+
+// The whole name is bounded by the message length: a name that reads each
+// byte at most once always fits, while pointers that re-enter the same label
+// bytes at different offsets could otherwise make a 2 KB datagram decode to
+// tens of kilobytes (and write them to the log).
+bool AppendLabel(ByteCursor& cursor, uint8_t labelLength, std::string& name) {
+    const size_t separator = name.empty() ? 0 : 1;
+    if (name.size() + separator + labelLength > cursor.size) {
+        return false;
+    }
+    if (separator != 0) {
+        name.push_back('.');
+    }
+    return cursor.ReadText(labelLength, name);
+}
+
 }  // namespace
 
 bool ParseQuestion(const uint8_t* query, size_t length, DnsQuestion& question) {
@@ -134,60 +176,25 @@ bool ParseQuestion(const uint8_t* query, size_t length, DnsQuestion& question) {
 }
 
 // Label sequences and compression pointers as in RFC 1035 section 4.1.4, with
-// labels of any length up to 191. The whole name is bounded by the message
-// length: a name that reads each byte at most once always fits, while pointers
-// that re-enter the same label bytes at different offsets could otherwise make
-// a 2 KB datagram decode to tens of kilobytes (and write them to the log).
+// labels of any length up to 191.
 bool DecodeName(const uint8_t* message, size_t length, size_t& offset, std::string& name) {
     name.clear();
-    ByteCursor cursor{message, length, offset};
-    if (cursor.AtEnd()) {
-        return true;
-    }
-    bool jumped = false;
-    size_t returnPosition = 0;
-    // A walk that ends never lands on one offset twice, so a repeated jump target is exactly a loop.
-    JumpTargets targets;
-    targets.messageLength = length;
-    while (true) {
+    NameWalk walk;  // the jump targets are cleared only if the name has a pointer
+    walk.cursor = ByteCursor{message, length, offset};
+    walk.targets.messageLength = length;
+    // A pointer's target lies inside the message, so only a label can end the
+    // walk at the message's end.
+    while (!walk.cursor.AtEnd()) {
         uint8_t labelLength = 0;
-        if (!cursor.ReadByte(labelLength)) {
-            return false;
-        }
+        walk.cursor.ReadByte(labelLength);
         if (labelLength == 0) {
             break;
         }
-        if (labelLength >= 0xC0) {
-            uint8_t low = 0;
-            if (!cursor.ReadByte(low)) {
-                return false;
-            }
-            const size_t target = (static_cast<size_t>(labelLength & 0x3F) << 8) | low;
-            if (target >= length || !targets.MarkFirstVisit(target)) {
-                return false;
-            }
-            if (!jumped) {
-                returnPosition = cursor.position;
-                jumped = true;
-            }
-            cursor.position = target;
-            continue;
-        }
-        const size_t separator = name.empty() ? 0 : 1;
-        if (name.size() + separator + labelLength > length) {
+        if (labelLength >= 0xC0 ? !FollowPointer(walk, labelLength) : !AppendLabel(walk.cursor, labelLength, name)) {
             return false;
-        }
-        if (separator != 0) {
-            name.push_back('.');
-        }
-        if (!cursor.ReadText(labelLength, name)) {
-            return false;
-        }
-        if (cursor.AtEnd()) {
-            break;
         }
     }
-    offset = jumped ? returnPosition : cursor.position;
+    offset = walk.endAfterFirstJump.value_or(walk.cursor.position);
     return true;
 }
 

@@ -51,7 +51,8 @@ bool HandleQueryDatagram(const uint8_t* datagram,
                          size_t length,
                          const std::string& clientAddress,
                          void (*logLine)(std::string_view),
-                         std::vector<uint8_t>& reply) {
+                         std::vector<uint8_t>& reply,
+                         UpstreamBuffer& buffer) {
     reply.clear();
     DnsQuestion question;
     if (!ParseQuestion(datagram, length, question)) {
@@ -65,5 +66,5 @@ bool HandleQueryDatagram(const uint8_t* datagram,
         return false;
     }
     logLine(FormatQueryLogLine(clientAddress, question));
-    return ResolveQuery(datagram, length, question, reply);
+    return ResolveQuery(datagram, length, question, reply, buffer);
 }

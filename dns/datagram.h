@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dns/codec.h"
+#include "dns/forward.h"
 
 // Dotted-decimal text of an IPv4 address, as inet_ntop writes it.
 std::string FormatIpv4Address(const uint8_t address[4]);
@@ -18,10 +19,11 @@ std::string FormatQueryLogLine(const std::string& clientAddress, const DnsQuesti
 
 // What the worker does with one datagram after counting it: parse the
 // question, drop responses (QR set) like unparsable datagrams, log the query
-// through logLine and resolve it. True when reply holds the datagram to send
-// back to the client.
+// through logLine and resolve it (buffer as for ResolveQuery). True when reply
+// holds the datagram to send back to the client.
 bool HandleQueryDatagram(const uint8_t* datagram,
                          size_t length,
                          const std::string& clientAddress,
                          void (*logLine)(std::string_view),
-                         std::vector<uint8_t>& reply);
+                         std::vector<uint8_t>& reply,
+                         UpstreamBuffer& buffer);

@@ -138,14 +138,12 @@ SocketHandle SendToUpstream(const uint8_t* query, size_t length, const std::stri
     return socket;
 }
 
-// Receives one datagram of any size into reply (its bytes alone; empty on a
-// failure) and returns ReceiveFrom's result. The worker's buffer is kept, so
-// a forwarded query does not clear 64 KiB each time.
-int ReceiveWhole(SocketHandle socket, std::vector<uint8_t>& reply) {
-    thread_local std::vector<uint8_t> buffer(kUpstreamReplyCapacity);
+// Receives one datagram into buffer and copies its bytes alone to reply
+// (empty on a failure); returns ReceiveFrom's result.
+int ReceiveWhole(SocketHandle socket, UpstreamBuffer& buffer, std::vector<uint8_t>& reply) {
     UdpEndpoint from;
-    const int received = ReceiveFrom(socket, buffer.data(), buffer.size(), from);
-    reply.assign(buffer.begin(), buffer.begin() + (received > 0 ? received : 0));
+    const int received = ReceiveFrom(socket, buffer.bytes.data(), buffer.bytes.size(), from);
+    reply.assign(buffer.bytes.begin(), buffer.bytes.begin() + (received > 0 ? received : 0));
     return received;
 }
 
@@ -155,40 +153,47 @@ bool ForwardQuery(const uint8_t* query,
                   size_t length,
                   const std::string& upstreamAddress,
                   std::vector<uint8_t>& reply,
+                  UpstreamBuffer& buffer,
                   uint32_t timeoutMs) {
     reply.clear();
     const SocketHandle socket = SendToUpstream(query, length, upstreamAddress);
     if (socket == kInvalidSocket) {
         return false;
     }
-    if (!SetReceiveTimeout(socket, timeoutMs)) {
-        CloseUdpSocket(socket);
-        return false;
-    }
-    const int received = ReceiveWhole(socket, reply);
+    const bool answered = SetReceiveTimeout(socket, timeoutMs) && ReceiveWhole(socket, buffer, reply) > 0;
     CloseUdpSocket(socket);
-    if (received <= 0) {
-        reply.clear();
-        return false;
-    }
-    return true;
+    return answered;
 }
 
-SocketHandle SendHealthCheck(const std::string& upstreamAddress) {
+HealthCheck SendHealthCheck(const std::string& upstreamAddress) {
     static std::atomic<uint16_t> nextId{static_cast<uint16_t>(ForwarderClock::now().time_since_epoch().count())};
-    const uint16_t id = nextId.fetch_add(0x9E37);  // apart, so that IDs do not repeat soon
+    HealthCheck check;
+    check.id = nextId.fetch_add(0x9E37);  // apart, so that IDs do not repeat soon
     // ID; flags: RD; one question: the root name, NS, IN.
-    uint8_t check[] = {0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00,
+    uint8_t query[] = {0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00,
                        0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x01};
-    check[0] = static_cast<uint8_t>(id >> 8);
-    check[1] = static_cast<uint8_t>(id);
-    return SendToUpstream(check, sizeof check, upstreamAddress);
+    query[0] = static_cast<uint8_t>(check.id >> 8);
+    query[1] = static_cast<uint8_t>(check.id);
+    check.socket = SendToUpstream(query, sizeof query, upstreamAddress);
+    return check;
 }
 
-HealthCheckReply PollHealthCheck(SocketHandle socket) {
-    if (!DatagramWaiting(socket)) {
-        return HealthCheckReply::kNothingYet;
+// Only a DNS reply to the check answers it: a header at least, QR set and the
+// check's own ID. Anything else waiting on its socket is read and dropped, and
+// the check goes on waiting.
+HealthCheckReply PollHealthCheck(const HealthCheck& check, UpstreamBuffer& buffer) {
+    constexpr int kHeaderSize = 12;
+    const uint8_t* reply = buffer.bytes.data();
+    while (DatagramWaiting(check.socket)) {
+        UdpEndpoint from;
+        const int received = ReceiveFrom(check.socket, buffer.bytes.data(), buffer.bytes.size(), from);
+        if (received < 0) {
+            return HealthCheckReply::kFailed;
+        }
+        if (received >= kHeaderSize && (reply[2] & 0x80) != 0 && reply[0] == static_cast<uint8_t>(check.id >> 8) &&
+            reply[1] == static_cast<uint8_t>(check.id)) {
+            return HealthCheckReply::kAnswered;
+        }
     }
-    std::vector<uint8_t> reply;
-    return ReceiveWhole(socket, reply) >= 0 ? HealthCheckReply::kAnswered : HealthCheckReply::kFailed;
+    return HealthCheckReply::kNothingYet;
 }

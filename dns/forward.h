@@ -12,6 +12,13 @@ constexpr uint32_t kUpstreamReceiveTimeoutMs = 1500;
 // Any UDP datagram fits: over IPv4 its payload is at most 65,507 bytes.
 constexpr size_t kUpstreamReplyCapacity = 65535;
 
+// Where the forwarders' datagrams are received, whole: Winsock fails a
+// receive into a smaller buffer. The worker keeps one and hands it down, so
+// that an attempt neither allocates nor clears 64 KiB.
+struct UpstreamBuffer {
+    std::vector<uint8_t> bytes = std::vector<uint8_t>(kUpstreamReplyCapacity);
+};
+
 // Relays query byte for byte to the upstream server at upstreamAddress (IPv4
 // dotted-decimal text) and brings back its reply unchanged. Only a datagram
 // from that server's own address and port is taken; it may arrive within
@@ -21,18 +28,19 @@ bool ForwardQuery(const uint8_t* query,
                   size_t length,
                   const std::string& upstreamAddress,
                   std::vector<uint8_t>& reply,
+                  UpstreamBuffer& buffer,
                   uint32_t timeoutMs = kUpstreamReceiveTimeoutMs);
 
 // A health check: a query for the root zone's NS records, which any working
 // resolver answers at once from its cache, sent to the upstream server the
-// way ForwardQuery sends. Returns the socket its reply will arrive on, to be
-// looked at with PollHealthCheck and closed with CloseUdpSocket, or
-// kInvalidSocket when it could not be sent.
-SocketHandle SendHealthCheck(const std::string& upstreamAddress);
+// way ForwardQuery sends. Returns its socket, to be looked at with
+// PollHealthCheck and closed with CloseUdpSocket (kInvalidSocket when it
+// could not be sent), and its ID; its times are left to the caller.
+HealthCheck SendHealthCheck(const std::string& upstreamAddress);
 
-// Whether the check's reply has come (any reply, whatever its response code),
-// without waiting.
-HealthCheckReply PollHealthCheck(SocketHandle socket);
+// Whether the check's reply (whatever its response code) has come, without
+// waiting; a refusal fails it.
+HealthCheckReply PollHealthCheck(const HealthCheck& check, UpstreamBuffer& buffer);
 
 // True, once, when datagram arrived on the listening socket from sender and is
 // one of the last queries ForwardQuery sent, byte for byte, from that very

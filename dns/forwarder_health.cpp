@@ -6,86 +6,28 @@
 
 namespace {
 
-using Slot = ForwarderHealth::Slot;
-
-bool IsUsable(const Slot& slot) {
+bool IsUsable(const ForwarderState& forwarder) {
     uint8_t bytes[4];
-    return !slot.address.empty() && ParseIpv4Text(slot.address, bytes);
+    return !forwarder.address.empty() && ParseIpv4Text(forwarder.address, bytes);
 }
 
-bool IsDown(const Slot& slot) {
-    return slot.failuresInRow >= kOutageFailuresInRow;
+bool IsDown(const ForwarderState& forwarder) {
+    return forwarder.failuresInRow >= kOutageFailuresInRow;
 }
 
-bool IsTriedLast(const Slot& slot, ForwarderClock::time_point now) {
-    return slot.silent && now - slot.lastSilence < kSilentForwarderTriedLastFor;
-}
-
-void NoteSilence(Slot& slot, ForwarderClock::time_point at) {
-    slot.silent = true;
-    slot.lastSilence = std::max(slot.lastSilence, at);
-}
-
-void NoteHeardFrom(Slot& slot) {
-    slot.failuresInRow = 0;
-    slot.silent = false;
-    slot.checkOpen = false;
-}
-
-// A forwarder that works but left two queries without a reply lately (a
-// lossy link, or names it cannot resolve in time) is better asked after the
-// others for a while: each such query costs the whole worker an attempt.
-bool LeftQueriesUnansweredLately(const Slot& slot) {
-    return slot.querySilenceBefore != ForwarderClock::time_point{} &&
-           slot.lastQuerySilence - slot.querySilenceBefore < kSilentForwarderTriedLastFor;
+bool IsAskedLast(const ForwarderState& forwarder, ForwarderClock::time_point now) {
+    return now < forwarder.askedLastUntil;
 }
 
 // A resolver answers the root's NS records from its cache at once, so a check
 // that waits several of its usual round trips has had its chance; an unknown
 // or slow forwarder gets as long as a query's attempt.
-ForwarderClock::duration CheckWait(const Slot& slot) {
-    if (slot.roundTrip == ForwarderClock::duration::zero()) {
+ForwarderClock::duration CheckWait(const ForwarderState& forwarder) {
+    if (forwarder.roundTrip == ForwarderClock::duration::zero()) {
         return kHealthCheckLongestWait;
     }
-    return std::clamp<ForwarderClock::duration>(slot.roundTrip * kHealthCheckRoundTrips, kHealthCheckShortestWait,
+    return std::clamp<ForwarderClock::duration>(forwarder.roundTrip * kHealthCheckRoundTrips, kHealthCheckShortestWait,
                                                 kHealthCheckLongestWait);
-}
-
-void OpenCheck(Slot& slot, ForwarderClock::duration wait, ForwarderClock::time_point now) {
-    slot.checkOpen = true;
-    slot.checkSent = now;
-    slot.checkWait = wait;
-}
-
-// During an outage no query waits for the forwarders; a check goes to one of
-// them, in turn, once the last silence of any is kOutageProbeInterval old. An
-// unanswered probe counts as a silence at the time it was sent, so the probes
-// come one interval apart while queries keep coming.
-void PlanProbe(ForwarderHealth& health,
-               const std::array<bool, kForwarderCount>& usable,
-               ForwardPlan& plan,
-               ForwarderClock::time_point now) {
-    ForwarderClock::time_point lastSilence{};
-    for (size_t i = 0; i < kForwarderCount; ++i) {
-        if (usable[i]) {
-            if (health.slots[i].checkOpen) {
-                return;
-            }
-            lastSilence = std::max(lastSilence, health.slots[i].lastSilence);
-        }
-    }
-    if (now - lastSilence < kOutageProbeInterval) {
-        return;
-    }
-    for (size_t step = 0; step < kForwarderCount; ++step) {
-        const size_t forwarder = (health.nextProbe + step) % kForwarderCount;
-        if (usable[forwarder]) {
-            health.nextProbe = (forwarder + 1) % kForwarderCount;
-            OpenCheck(health.slots[forwarder], kOutageProbeInterval, now);
-            plan.probe = forwarder;
-            return;
-        }
-    }
 }
 
 }  // namespace
@@ -94,88 +36,88 @@ const std::string& ForwarderAddress(const ForwarderSettings& settings, size_t fo
     return forwarder == 0 ? settings.dns1 : forwarder == 1 ? settings.dns2 : settings.dns3;
 }
 
-void MatchForwarderSettings(ForwarderHealth& health, const ForwarderSettings& settings) {
-    for (size_t i = 0; i < kForwarderCount; ++i) {
-        const std::string& address = ForwarderAddress(settings, i);
-        if (health.slots[i].address != address) {
-            health.slots[i] = Slot{address};
-        }
-    }
-}
-
-void JudgeHealthCheck(ForwarderHealth& health,
-                      size_t forwarder,
-                      HealthCheckReply reply,
-                      ForwarderClock::time_point now) {
-    Slot& slot = health.slots[forwarder];
-    if (!slot.checkOpen) {
-        return;
-    }
-    if (reply == HealthCheckReply::kAnswered) {
-        NoteHeardFrom(slot);
-        slot.silent = LeftQueriesUnansweredLately(slot);
-        return;
-    }
-    if (reply == HealthCheckReply::kNothingYet && now - slot.checkSent < slot.checkWait) {
-        return;
-    }
-    slot.checkOpen = false;
-    if (slot.failuresInRow < kOutageFailuresInRow) {
-        ++slot.failuresInRow;
-    }
-    NoteSilence(slot, slot.checkSent);
-}
-
-ForwardPlan PlanForwarding(ForwarderHealth& health, ForwarderClock::time_point now) {
-    std::array<bool, kForwarderCount> usable{};
-    bool anyUsable = false;
+ForwardPlan PlanForwarding(const ForwarderStates& forwarders, ForwarderClock::time_point now) {
+    ForwardPlan plan;
     bool everyUsableIsDown = true;
     for (size_t i = 0; i < kForwarderCount; ++i) {
-        usable[i] = IsUsable(health.slots[i]);
-        anyUsable = anyUsable || usable[i];
-        everyUsableIsDown = everyUsableIsDown && (!usable[i] || IsDown(health.slots[i]));
-    }
-    ForwardPlan plan;
-    if (!anyUsable) {
-        return plan;
-    }
-    if (everyUsableIsDown) {
-        // Waiting 1.5 s for each of them would hold up every query behind
-        // this one, the local names included.
-        PlanProbe(health, usable, plan, now);
-        return plan;
-    }
-    for (const bool triedLast : {false, true}) {
-        for (size_t i = 0; i < kForwarderCount; ++i) {
-            if (usable[i] && IsTriedLast(health.slots[i], now) == triedLast) {
-                plan.forwarders[plan.count++] = i;
-            }
+        if (IsUsable(forwarders[i])) {
+            plan.forwarders[plan.count++] = i;
+            everyUsableIsDown = everyUsableIsDown && IsDown(forwarders[i]);
         }
     }
+    if (plan.count > 0 && everyUsableIsDown) {
+        // Waiting 1.5 s for each of them would hold up every query behind
+        // this one, the local names included. A forwarder that is down was
+        // last found silent kSilentForwarderTriedLastFor before the end of
+        // its time asked last; it gets a probe once that is the probe interval
+        // ago, and an unanswered probe is such a silence.
+        for (size_t i = 0; i < plan.count; ++i) {
+            const ForwarderState& forwarder = forwarders[plan.forwarders[i]];
+            plan.probe[plan.forwarders[i]] =
+                !forwarder.check &&
+                now - (forwarder.askedLastUntil - kSilentForwarderTriedLastFor) >= kOutageProbeInterval;
+        }
+        plan.count = 0;
+        return plan;
+    }
+    // Those asked last come after the others, the one heard from most
+    // recently first: when an outage ends, the forwarder whose probe was
+    // answered goes before those still silent.
+    std::stable_sort(plan.forwarders.begin(), plan.forwarders.begin() + static_cast<std::ptrdiff_t>(plan.count),
+                     [&](size_t left, size_t right) {
+                         const bool leftLast = IsAskedLast(forwarders[left], now);
+                         if (leftLast != IsAskedLast(forwarders[right], now)) {
+                             return !leftLast;
+                         }
+                         return leftLast && forwarders[left].lastHeardFrom > forwarders[right].lastHeardFrom;
+                     });
     return plan;
 }
 
-bool NoteForwardingOutcome(ForwarderHealth& health,
-                           size_t forwarder,
-                           bool answered,
-                           ForwarderClock::duration roundTrip,
-                           ForwarderClock::time_point now) {
-    Slot& slot = health.slots[forwarder];
+std::optional<ForwarderClock::duration> NoteForwardingOutcome(ForwarderState& forwarder,
+                                                              bool answered,
+                                                              ForwarderClock::duration roundTrip,
+                                                              ForwarderClock::time_point now) {
     if (answered) {
-        NoteHeardFrom(slot);
-        slot.roundTrip =
-            slot.roundTrip == ForwarderClock::duration::zero() ? roundTrip : (slot.roundTrip * 7 + roundTrip) / 8;
-        return false;
+        forwarder.failuresInRow = 0;
+        forwarder.askedLastUntil = std::min(forwarder.askedLastUntil, now);
+        forwarder.lastHeardFrom = now;
+        forwarder.roundTrip = forwarder.roundTrip == ForwarderClock::duration::zero()
+                                  ? roundTrip
+                                  : (forwarder.roundTrip * 7 + roundTrip) / 8;
+        return std::nullopt;
     }
     // A resolver may take longer than one attempt for a single name (its
     // domain's servers are dead, say), so silence about one query says
-    // nothing yet about the forwarder: a check it answers at once does.
-    NoteSilence(slot, now);
-    slot.querySilenceBefore = slot.lastQuerySilence;
-    slot.lastQuerySilence = now;
-    if (slot.checkOpen) {
+    // nothing yet about the forwarder: it is asked last while a check is
+    // open, and a check it answers puts it back in its place. One that is
+    // silent again within 30 s of being asked last (a lossy link, or names
+    // it cannot resolve in time) stays last for 30 s whatever its check
+    // shows: each such query costs the whole worker an attempt.
+    const bool again = forwarder.askedLastUntil != ForwarderClock::time_point{} &&
+                       now < forwarder.askedLastUntil + kSilentForwarderTriedLastFor;
+    const ForwarderClock::duration wait = CheckWait(forwarder);
+    forwarder.askedLastUntil = std::max(forwarder.askedLastUntil, now + (again ? kSilentForwarderTriedLastFor : wait));
+    if (forwarder.check) {
+        return std::nullopt;
+    }
+    return wait;
+}
+
+bool JudgeHealthCheck(ForwarderState& forwarder, HealthCheckReply reply, ForwarderClock::time_point now) {
+    const HealthCheck& check = *forwarder.check;
+    if (reply == HealthCheckReply::kAnswered) {
+        forwarder.failuresInRow = 0;
+        forwarder.lastHeardFrom = now;
+        if (forwarder.askedLastUntil <= check.deadline) {
+            forwarder.askedLastUntil = std::min(forwarder.askedLastUntil, now);
+        }
+        return true;
+    }
+    if (reply == HealthCheckReply::kNothingYet && now < check.deadline) {
         return false;
     }
-    OpenCheck(slot, CheckWait(slot), now);
+    forwarder.failuresInRow = std::min(forwarder.failuresInRow + 1, kOutageFailuresInRow);
+    forwarder.askedLastUntil = std::max(forwarder.askedLastUntil, check.sent + kSilentForwarderTriedLastFor);
     return true;
 }

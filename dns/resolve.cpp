@@ -61,48 +61,57 @@ bool HasEnabledRecordNamed(const ServerConfig& config, const std::string& name) 
     return false;
 }
 
-// What the worker knows about the forwarders, kept across queries, and the
-// sockets of their open health checks. Only the worker resolves while the
-// server runs; the lock covers StartServer's reset on the window thread and
-// tests that resolve on their own thread. It is held only to plan, to note
-// an outcome and to send or look at a check, never across an attempt.
+// What the worker knows about the forwarders, kept across queries, with their
+// open health checks. Only the worker resolves while the server runs; the
+// lock covers StartServer's reset on the window thread and tests that resolve
+// on their own thread. It is held only to plan, to note an outcome and to send
+// or look at a check, never across an attempt.
 std::mutex healthLock;
-ForwarderHealth health;
-std::array<SocketHandle, kForwarderCount> checkSockets = {kInvalidSocket, kInvalidSocket, kInvalidSocket};
+ForwarderStates forwarderStates;
 
-void CloseJudgedChecks() {
-    for (size_t i = 0; i < kForwarderCount; ++i) {
-        if (!health.slots[i].checkOpen && checkSockets[i] != kInvalidSocket) {
-            CloseUdpSocket(checkSockets[i]);
-            checkSockets[i] = kInvalidSocket;
-        }
+void CloseCheck(ForwarderState& forwarder) {
+    if (forwarder.check) {
+        CloseUdpSocket(forwarder.check->socket);
+        forwarder.check.reset();
     }
 }
 
-// For a slot whose check has just been opened.
-void SendCheck(size_t forwarder, ForwarderClock::time_point now) {
-    if (checkSockets[forwarder] != kInvalidSocket) {
-        CloseUdpSocket(checkSockets[forwarder]);
+// A check that cannot be sent has failed. Once the server is stopping none is
+// sent: nobody would wait for its reply.
+void OpenCheck(ForwarderState& forwarder, ForwarderClock::duration wait, ForwarderClock::time_point now) {
+    if (GetServerState().stopping.load()) {
+        return;
     }
-    checkSockets[forwarder] = SendHealthCheck(health.slots[forwarder].address);
-    if (checkSockets[forwarder] == kInvalidSocket) {
-        JudgeHealthCheck(health, forwarder, HealthCheckReply::kFailed, now);
+    forwarder.check = SendHealthCheck(forwarder.address);
+    forwarder.check->sent = now;
+    forwarder.check->deadline = now + wait;
+    if (forwarder.check->socket == kInvalidSocket) {
+        JudgeHealthCheck(forwarder, HealthCheckReply::kFailed, now);
+        forwarder.check.reset();
     }
 }
 
-ForwardPlan PlanForwardingNow(const ForwarderSettings& forwarders) {
+// Slots whose address text changed start afresh; open checks are judged by
+// what their sockets hold; outage probes are sent.
+ForwardPlan PlanForwardingNow(const ForwarderSettings& settings, UpstreamBuffer& buffer) {
     std::lock_guard<std::mutex> hold(healthLock);
     const ForwarderClock::time_point now = ForwarderClock::now();
-    MatchForwarderSettings(health, forwarders);
     for (size_t i = 0; i < kForwarderCount; ++i) {
-        if (health.slots[i].checkOpen) {
-            JudgeHealthCheck(health, i, PollHealthCheck(checkSockets[i]), now);
+        ForwarderState& forwarder = forwarderStates[i];
+        if (forwarder.address != ForwarderAddress(settings, i)) {
+            CloseCheck(forwarder);
+            forwarder = ForwarderState{};
+            forwarder.address = ForwarderAddress(settings, i);
+        }
+        if (forwarder.check && JudgeHealthCheck(forwarder, PollHealthCheck(*forwarder.check, buffer), now)) {
+            CloseCheck(forwarder);
         }
     }
-    CloseJudgedChecks();
-    const ForwardPlan plan = PlanForwarding(health, now);
-    if (plan.probe) {
-        SendCheck(*plan.probe, now);
+    const ForwardPlan plan = PlanForwarding(forwarderStates, now);
+    for (size_t i = 0; i < kForwarderCount; ++i) {
+        if (plan.probe[i]) {
+            OpenCheck(forwarderStates[i], kOutageProbeInterval, now);
+        }
     }
     return plan;
 }
@@ -110,19 +119,59 @@ ForwardPlan PlanForwardingNow(const ForwarderSettings& forwarders) {
 void NoteForwardingOutcomeNow(size_t forwarder, bool answered, ForwarderClock::duration roundTrip) {
     std::lock_guard<std::mutex> hold(healthLock);
     const ForwarderClock::time_point now = ForwarderClock::now();
-    const bool checkDue = NoteForwardingOutcome(health, forwarder, answered, roundTrip, now);
-    CloseJudgedChecks();
-    if (checkDue) {
-        SendCheck(forwarder, now);
+    if (const auto wait = NoteForwardingOutcome(forwarderStates[forwarder], answered, roundTrip, now)) {
+        OpenCheck(forwarderStates[forwarder], *wait, now);
     }
+}
+
+// Built outside the lock from the record's copy, so a change to the table
+// during this query cannot alter its answer.
+bool AnswerLocally(const uint8_t* query, size_t length, const DnsQuestion& question, std::vector<uint8_t>& reply) {
+    if (const std::optional<DnsRecord> record = FindLocalRecord(question.name, question.qtype)) {
+        if (BuildLocalAnswer(query, length, question.name, question.qtype, *record, reply)) {
+            return true;
+        }
+        // A matched A record with an unusable address: later slots are not
+        // tried, the query goes to the forwarders.
+    }
+    // A name whose address the user holds here keeps its other addresses to
+    // itself: the upstream's IPv6 address, or the address hints of its HTTPS
+    // record, would lead clients past the user's record to the public site.
+    // Its other types (mail, text) still come from upstream.
+    return (question.qtype == kTypeAaaa || question.qtype == kTypeHttps) && HasLocalAddress(question.name) &&
+           BuildEmptyAnswer(query, length, question.name, question.qtype, reply);
+}
+
+// Forwarders that did not answer lately are asked last, and while none of
+// them answers at all, none is waited for: a silent one must not hold up this
+// query and every one queued behind it. Once the server is stopping no
+// further forwarder is asked, so a stop waits for one attempt at most.
+bool AskForwarders(const uint8_t* query,
+                   size_t length,
+                   const ForwarderSettings& forwarders,
+                   std::vector<uint8_t>& reply,
+                   UpstreamBuffer& buffer) {
+    const ForwardPlan plan = PlanForwardingNow(forwarders, buffer);
+    for (size_t i = 0; i < plan.count && !GetServerState().stopping.load(); ++i) {
+        const size_t forwarder = plan.forwarders[i];
+        const ForwarderClock::time_point started = ForwarderClock::now();
+        const bool answered = ForwardQuery(query, length, ForwarderAddress(forwarders, forwarder), reply, buffer);
+        NoteForwardingOutcomeNow(forwarder, answered, ForwarderClock::now() - started);
+        if (answered) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
 
 void ForgetForwarderHealth() {
     std::lock_guard<std::mutex> hold(healthLock);
-    health = ForwarderHealth{};
-    CloseJudgedChecks();
+    for (ForwarderState& forwarder : forwarderStates) {
+        CloseCheck(forwarder);
+        forwarder = ForwarderState{};
+    }
 }
 
 std::optional<DnsRecord> FindLocalRecord(const std::string& name, uint16_t qtype) {
@@ -136,29 +185,17 @@ std::optional<DnsRecord> FindLocalRecord(const std::string& name, uint16_t qtype
     return std::nullopt;
 }
 
-bool ResolveQuery(const uint8_t* query, size_t length, const DnsQuestion& question, std::vector<uint8_t>& reply) {
+bool ResolveQuery(const uint8_t* query,
+                  size_t length,
+                  const DnsQuestion& question,
+                  std::vector<uint8_t>& reply,
+                  UpstreamBuffer& buffer) {
     ServerState& state = GetServerState();
-    // Built outside the lock from the copy, so a change to the table during
-    // this query cannot alter its answer.
-    if (const std::optional<DnsRecord> record = FindLocalRecord(question.name, question.qtype)) {
-        if (BuildLocalAnswer(query, length, question.name, question.qtype, *record, reply)) {
-            state.stats.localHits.fetch_add(1);
-            return true;
-        }
-        // A matched A record with an unusable address: later slots are not
-        // tried, the query goes to the forwarders.
-    }
-    // A name whose address the user holds here keeps its other addresses to
-    // itself: the upstream's IPv6 address, or the address hints of its HTTPS
-    // record, would lead clients past the user's record to the public site.
-    // Its other types (mail, text) still come from upstream.
-    if ((question.qtype == kTypeAaaa || question.qtype == kTypeHttps) && HasLocalAddress(question.name) &&
-        BuildEmptyAnswer(query, length, question.name, question.qtype, reply)) {
+    if (AnswerLocally(query, length, question, reply)) {
         state.stats.localHits.fetch_add(1);
         return true;
     }
     reply.clear();
-
     ForwarderSettings forwarders;
     bool nameIsLocal = false;
     {
@@ -166,19 +203,9 @@ bool ResolveQuery(const uint8_t* query, size_t length, const DnsQuestion& questi
         forwarders = state.config.forwarding;
         nameIsLocal = HasEnabledRecordNamed(state.config, question.name);
     }
-    // Forwarders that did not answer lately are asked last, and while none of
-    // them answers at all, none is waited for: a silent one must not hold up
-    // this query and every one queued behind it.
-    const ForwardPlan plan = PlanForwardingNow(forwarders);
-    for (size_t i = 0; i < plan.count; ++i) {
-        const size_t forwarder = plan.forwarders[i];
-        const ForwarderClock::time_point started = ForwarderClock::now();
-        const bool answered = ForwardQuery(query, length, ForwarderAddress(forwarders, forwarder), reply);
-        NoteForwardingOutcomeNow(forwarder, answered, ForwarderClock::now() - started);
-        if (answered) {
-            state.stats.forwarded.fetch_add(1);
-            return true;
-        }
+    if (AskForwarders(query, length, forwarders, reply, buffer)) {
+        state.stats.forwarded.fetch_add(1);
+        return true;
     }
     // Resolvers ask for A and AAAA together and wait out their own time-outs
     // (5 s a try) for a type that gets no reply, so a name that answers A and

@@ -75,6 +75,7 @@ bool SenderAsIpv4(const QueryOrigin& origin, UdpEndpoint& sender) {
 void ReceiveLoop(ServerState& state, SocketHandle socket) {
     std::array<uint8_t, kReceiveCapacity> buffer;
     std::vector<uint8_t> reply;
+    UpstreamBuffer upstream;
     ClientGate gate{ReadLocalNetworks(), std::chrono::steady_clock::now(), {}};
     while (state.running.load()) {
         QueryOrigin origin;
@@ -101,7 +102,10 @@ void ReceiveLoop(ServerState& state, SocketHandle socket) {
                          &AppendLogLine)) {
             continue;
         }
-        if (HandleQueryDatagram(buffer.data(), length, FormatClientAddress(origin.client), &AppendLogLine, reply)) {
+        if (HandleQueryDatagram(buffer.data(), length, FormatClientAddress(origin.client), &AppendLogLine, reply,
+                                upstream) &&
+            !state.stopping.load()) {
+            // Once the socket is closed, its handle value may already name another socket.
             SendReply(socket, reply.data(), reply.size(), origin);
         }
     }
@@ -200,6 +204,7 @@ void StartServer() {
         return;
     }
     state.running.store(true);
+    state.stopping.store(false);
     state.lastSocketError.store(0);
     ForgetForwarderHealth();
     if (!LaunchWorker(state)) {
@@ -216,6 +221,7 @@ void StopServer() {
         JoinFinishedWorker();
         return;
     }
+    state.stopping.store(true);
     state.running.store(false);
     // Taking the handle out first means the worker's own end finds nothing
     // to close; on POSIX the descriptor is closed only after the worker has
@@ -225,6 +231,7 @@ void StopServer() {
     if (state.worker.joinable()) {
         state.worker.join();
     }
+    state.stopping.store(false);  // the stop is over: no worker is left to heed it
     if (socket != kInvalidSocket && !closed) {
         CloseUdpSocket(socket);
     }

@@ -69,7 +69,6 @@ local_answer=$(dig @127.0.0.1 +tries=1 +time=10 host.example A)
 check "a local query right after is answered" "10.1.2.3" "$(echo "$local_answer" | awk '$4 == "A" {print $5}')"
 waited=$(echo "$local_answer" | query_ms)
 check "at once (< 1000 ms)" yes "$([ "${waited:-9999}" -lt 1000 ] && echo yes || echo "no: $waited ms")"
-check "requests: the query, two dropped copies and two checks, the local query" $((before + 6)) "$(requests)"
 stop_server
 check "the forwarded query was logged once" 1 "$(tr -d '\r' <"$log" | grep -c "name=up.example type=1$")"
 

@@ -69,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     datagramSize = size;
 
     std::vector<uint8_t> reply;
-    const bool answered = HandleQueryDatagram(data, size, "127.0.0.1", &CheckLogLine, reply);
+    static UpstreamBuffer upstream;
+    const bool answered = HandleQueryDatagram(data, size, "127.0.0.1", &CheckLogLine, reply, upstream);
 
     const bool isResponse = size >= 3 && (data[2] & 0x80) != 0;
     if (isResponse && (answered || logLines != 0)) {

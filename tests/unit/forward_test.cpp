@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <string>
 #include <thread>
 
+#include "dns/codec.h"
 #include "dns_peer.h"
 
 namespace {
@@ -23,6 +26,7 @@ class Forwarding : public ::testing::Test {
     }
 
     const Bytes query_ = dns_peer::MakeQuery(0xBEEF, {"www", "example"}, 1);
+    UpstreamBuffer buffer_;
 };
 
 TEST_F(Forwarding, RelaysQueryAndReplyByteForByte) {
@@ -39,7 +43,7 @@ TEST_F(Forwarding, RelaysQueryAndReplyByteForByte) {
         }
     });
     Bytes reply = {9, 9, 9};
-    const bool ok = ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply);
+    const bool ok = ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply, buffer_);
     server.join();
     ASSERT_TRUE(ok);
     EXPECT_EQ(received, query_) << dns_peer::Hex(received);
@@ -65,33 +69,48 @@ TEST_F(Forwarding, RepliesOfEverySizeComeBackWholeInAReusedBuffer) {
                 upstream.SendTo(answer, from);
             }
         });
-        const bool ok = ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply);
+        const bool ok = ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply, buffer_);
         server.join();
         ASSERT_TRUE(ok) << size;
         EXPECT_EQ(reply, answer) << size;
     }
 }
 
-// The check asks for the root's name servers with recursion desired, under an
-// ID of its own; any reply counts, a refusal (header only, REFUSED) included.
-TEST_F(Forwarding, HealthCheckAsksForTheRootAndAnyReplyAnswersIt) {
+// The check is a query that a resolver answers from its cache (the root's
+// name servers, recursion desired). Only a DNS reply to it answers it,
+// whatever its response code and size: an empty or short datagram, a query or
+// a reply under another ID is dropped, and the check waits on.
+TEST_F(Forwarding, HealthCheckIsAnsweredOnlyByAReplyToIt) {
     Peer upstream(Endpoint(127, 0, 0, 1, 0));
     ASSERT_TRUE(upstream.bound());
     SetUpstreamPortForTesting(upstream.local().port);
-    EXPECT_EQ(SendHealthCheck("127.0.0.1:53"), kInvalidSocket);
-    const SocketHandle check = SendHealthCheck("127.0.0.1");
-    ASSERT_NE(check, kInvalidSocket);
-    EXPECT_EQ(PollHealthCheck(check), HealthCheckReply::kNothingYet);
+    EXPECT_EQ(SendHealthCheck("127.0.0.1:53").socket, kInvalidSocket);
+    const HealthCheck check = SendHealthCheck("127.0.0.1");
+    ASSERT_NE(check.socket, kInvalidSocket);
+    EXPECT_EQ(PollHealthCheck(check, buffer_), HealthCheckReply::kNothingYet);
     Bytes received;
     UdpEndpoint from;
     ASSERT_TRUE(upstream.Receive(received, from));
-    const Bytes expected = {0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // RD, one question
-                            0x00, 0x00, 0x02, 0x00, 0x01};                               // ".", NS, IN
-    ASSERT_EQ(received.size(), 2 + expected.size()) << dns_peer::Hex(received);
-    EXPECT_EQ(Bytes(received.begin() + 2, received.end()), expected) << dns_peer::Hex(received);
-    upstream.SendTo(Bytes{received[0], received[1], 0x81, 0x85}, from);
-    EXPECT_TRUE(dns_peer::WaitFor([&] { return PollHealthCheck(check) == HealthCheckReply::kAnswered; }));
-    CloseUdpSocket(check);
+    DnsQuestion question;
+    ASSERT_TRUE(ParseQuestion(received.data(), received.size(), question)) << dns_peer::Hex(received);
+    EXPECT_EQ(question.name, "");
+    EXPECT_EQ(question.qtype, 2);  // NS
+    EXPECT_EQ(received[2] & 0x81, 0x01) << "a query with recursion desired";
+    Bytes refused(3000, 0);  // QR RD RA, REFUSED, padded past any small buffer
+    const uint8_t header[] = {received[0], received[1], 0x81, 0x85};
+    std::copy(std::begin(header), std::end(header), refused.begin());
+    Bytes otherId = refused;
+    otherId[1] ^= 1;
+    Bytes asQuery = refused;
+    asQuery[2] = 0x01;
+    for (const Bytes& datagram : {Bytes{}, Bytes(refused.begin(), refused.begin() + 11), asQuery, otherId}) {
+        ASSERT_TRUE(upstream.SendTo(datagram, from));
+        ASSERT_TRUE(dns_peer::WaitFor([&] { return DatagramWaiting(check.socket); }));
+        EXPECT_EQ(PollHealthCheck(check, buffer_), HealthCheckReply::kNothingYet) << datagram.size() << " bytes";
+    }
+    ASSERT_TRUE(upstream.SendTo(refused, from));
+    EXPECT_TRUE(dns_peer::WaitFor([&] { return PollHealthCheck(check, buffer_) == HealthCheckReply::kAnswered; }));
+    CloseUdpSocket(check.socket);
 }
 
 TEST_F(Forwarding, UnusableAddressTextsFailAtOnce) {
@@ -100,7 +119,7 @@ TEST_F(Forwarding, UnusableAddressTextsFailAtOnce) {
     const auto start = dns_peer::Clock::now();
     for (const char* text : texts) {
         Bytes reply = {1};
-        EXPECT_FALSE(ForwardQuery(query_.data(), query_.size(), text, reply)) << text;
+        EXPECT_FALSE(ForwardQuery(query_.data(), query_.size(), text, reply, buffer_)) << text;
         EXPECT_TRUE(reply.empty()) << text;
     }
     EXPECT_LT(dns_peer::SecondsSince(start), 1.0);  // not even one attempt of 1.5 s
@@ -115,7 +134,7 @@ TEST_F(Forwarding, SilentServerCostsOneTimeout) {
     SetUpstreamPortForTesting(silent.local().port);
     Bytes reply;
     const auto start = dns_peer::Clock::now();
-    EXPECT_FALSE(ForwardQuery(query_.data(), query_.size(), "127.0.0.3", reply));
+    EXPECT_FALSE(ForwardQuery(query_.data(), query_.size(), "127.0.0.3", reply, buffer_));
     const double waited = dns_peer::SecondsSince(start);
     EXPECT_GE(waited, 1.4);
     EXPECT_LT(waited, 3.0);
@@ -168,7 +187,7 @@ TEST_F(Forwarding, RepliesFromAnyoneButTheServerAreIgnored) {
         });
         Bytes reply;
         const auto start = dns_peer::Clock::now();
-        const bool ok = ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply);
+        const bool ok = ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply, buffer_);
         const double waited = dns_peer::SecondsSince(start);
         server.join();
         if (serverAnswers) {
@@ -197,7 +216,7 @@ TEST_F(Forwarding, OwnForwardedQueryIsRecognisedOnceByOriginAndBytes) {
         }
     });
     Bytes reply;
-    EXPECT_TRUE(ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply));
+    EXPECT_TRUE(ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply, buffer_));
     server.join();
     ASSERT_EQ(received, query_);
 
@@ -228,7 +247,7 @@ TEST_F(Forwarding, EachAttemptUsesAFreshPortSoLateRepliesAreLost) {
     // The first attempt is never answered.
     std::thread first([&] { upstream.Receive(received, firstAttempt); });
     Bytes reply;
-    EXPECT_FALSE(ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply));
+    EXPECT_FALSE(ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply, buffer_));
     first.join();
     ASSERT_EQ(received, query_);
     std::thread second([&] {
@@ -240,7 +259,7 @@ TEST_F(Forwarding, EachAttemptUsesAFreshPortSoLateRepliesAreLost) {
             upstream.SendTo(current, from);
         }
     });
-    EXPECT_TRUE(ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply));
+    EXPECT_TRUE(ForwardQuery(query_.data(), query_.size(), "127.0.0.1", reply, buffer_));
     second.join();
     EXPECT_EQ(reply, current);
 }

@@ -11,7 +11,7 @@ namespace {
 // One query: when it comes (seconds from the start), which forwarders answer
 // it ("2": dns2 does), and what is expected for it: the plan's forwarders in
 // order, each marked "?" when its attempt sent a health check ("1? 2": dns1
-// timed out and was checked, then dns2), and "probe N" for an outage probe.
+// timed out and was checked, then dns2), and "probe N M" for outage probes.
 // checks: the forwarders whose open check has its reply when the query comes;
 // newDns1 replaces dns1's text first, when set.
 struct Query {
@@ -66,20 +66,20 @@ TEST(ForwarderHealth, ChecksOrderOutageProbesAndRecovery) {
           {3, "2", "1? 2"},
           {4, "2", "2 1", "1"},  // it works, but it has left two queries without a reply lately
           {3 + kTriedLast, "1", "1 2"}}},
-        {"every forwarder silent: two failures each make an outage, probed in turn; a late reply ends it",
+        {"every forwarder silent: two failures each make an outage, each probed every 10 s; a reply ends it, and "
+         "the one that answered is asked first",
          {"10.0.0.1", "10.0.0.2", "10.0.0.3"},
          {{0, "", "1? 2? 3?"},
           {2, "", "1? 2? 3?"},  // the checks failed: all three asked last, in their order
           {4, "", ""},          // the outage: nothing is waited for
           {2 + kProbe - 0.1, "", ""},
-          {2 + kProbe, "", "probe 1"},
+          {2 + kProbe, "", "probe 1 2 3"},  // 10 s after the checks that failed were sent
           {2 + kProbe + 1, "", ""},
-          {2 + 2 * kProbe, "", "probe 2"},  // the unanswered one started the interval
-          {2 + 3 * kProbe, "", "probe 3"},
-          {2 + 4 * kProbe - 1, "3", "3 1 2", "3"},  // answered after 9 s, taken: the outage is over
-          // dns1's last silence was its probe at 2 + kProbe; 30 s on, it is
-          // asked first again and still silent.
-          {2 + kProbe + kTriedLast, "3", "1? 3 2"}}},
+          {2 + 2 * kProbe, "", "probe 1 2 3"},
+          {2 + 3 * kProbe - 1, "3", "3 1 2", "3"},  // answered after 9 s: the outage is over
+          // The other two probes failed; 30 s after they were sent those two
+          // are asked first again, and are still silent.
+          {2 + 2 * kProbe + kTriedLast, "3", "1? 2? 3"}}},
         {"one forwarder that loses every third datagram, checks included, is never given up",
          {"10.0.0.1", "", ""},
          {{0, "1", "1"},
@@ -102,21 +102,26 @@ TEST(ForwarderHealth, ChecksOrderOutageProbesAndRecovery) {
     };
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE(scenario.what);
-        ForwarderHealth health;
-        ForwarderSettings forwarders = scenario.forwarders;
+        ForwarderStates health;
+        for (size_t i = 0; i < kForwarderCount; ++i) {
+            health[i].address = ForwarderAddress(scenario.forwarders, i);
+        }
         const ForwarderClock::time_point start{std::chrono::hours(1000)};
         for (const Query& query : scenario.queries) {
             if (query.newDns1 != nullptr) {
-                forwarders.dns1 = query.newDns1;
+                health[0] = ForwarderState{};
+                health[0].address = query.newDns1;
             }
             const ForwarderClock::time_point now =
                 start + std::chrono::duration_cast<ForwarderClock::duration>(std::chrono::duration<double>(query.at));
-            MatchForwarderSettings(health, forwarders);
+            const auto openCheck = [&](size_t i, ForwarderClock::duration wait) {
+                health[i].check = HealthCheck{kInvalidSocket, 0, now, now + wait};
+            };
             for (size_t i = 0; i < kForwarderCount; ++i) {
-                if (health.slots[i].checkOpen) {
-                    JudgeHealthCheck(
-                        health, i, Names(query.checks, i) ? HealthCheckReply::kAnswered : HealthCheckReply::kNothingYet,
-                        now);
+                const HealthCheckReply reply =
+                    Names(query.checks, i) ? HealthCheckReply::kAnswered : HealthCheckReply::kNothingYet;
+                if (health[i].check && JudgeHealthCheck(health[i], reply, now)) {
+                    health[i].check.reset();
                 }
             }
             const ForwardPlan plan = PlanForwarding(health, now);
@@ -129,13 +134,19 @@ TEST(ForwarderHealth, ChecksOrderOutageProbesAndRecovery) {
                 described += std::to_string(forwarder + 1);
                 if (!answered) {
                     answered = Names(query.answering, forwarder);
-                    if (NoteForwardingOutcome(health, forwarder, answered, std::chrono::milliseconds(10), now)) {
+                    const auto wait =
+                        NoteForwardingOutcome(health[forwarder], answered, std::chrono::milliseconds(10), now);
+                    if (wait) {
+                        openCheck(forwarder, *wait);
                         described += "?";
                     }
                 }
             }
-            if (plan.probe) {
-                described += "probe " + std::to_string(*plan.probe + 1);
+            for (size_t i = 0; i < kForwarderCount; ++i) {
+                if (plan.probe[i]) {
+                    openCheck(i, kOutageProbeInterval);
+                    described += (described.empty() ? "probe " : " ") + std::to_string(i + 1);
+                }
             }
             EXPECT_EQ(described, query.expected) << "query at " << query.at << " s";
         }

@@ -27,6 +27,7 @@ class RefusedUpstream : public ::testing::Test {
         test_support::SetLiveConfig(ServerConfig{});
         StopSocketLayer();
     }
+    UpstreamBuffer buffer_;
 };
 
 // The time is what these cases are about: a refused attempt ends at once, a
@@ -40,9 +41,15 @@ TEST_F(RefusedUpstream, ForwardAttemptEndsAtOnce) {
     const Bytes query = dns_peer::MakeQuery(0xBEEF, {"www", "example"}, 1);
     Bytes reply = {1};
     const auto start = dns_peer::Clock::now();
-    EXPECT_FALSE(ForwardQuery(query.data(), query.size(), "127.0.0.1", reply));
+    EXPECT_FALSE(ForwardQuery(query.data(), query.size(), "127.0.0.1", reply, buffer_));
     EXPECT_LT(dns_peer::SecondsSince(start), 1.0);
     EXPECT_TRUE(reply.empty());
+    // A health check fails as soon as the refusal is there.
+    const HealthCheck check = SendHealthCheck("127.0.0.1");
+    ASSERT_NE(check.socket, kInvalidSocket);
+    EXPECT_TRUE(dns_peer::WaitFor([&] { return PollHealthCheck(check, buffer_) == HealthCheckReply::kFailed; },
+                                  std::chrono::seconds(1)));
+    CloseUdpSocket(check.socket);
 }
 
 // 127.0.0.3 is asked first and refuses; 127.0.0.1 answers on the same port.
@@ -66,7 +73,7 @@ TEST_F(RefusedUpstream, NextForwarderIsAskedWithoutWaiting) {
     const Bytes query = dns_peer::MakeQuery(7, {"elsewhere", "example"}, 1);
     Bytes reply;
     const auto start = dns_peer::Clock::now();
-    const bool answered = ResolveQuery(query.data(), query.size(), DnsQuestion{"elsewhere.example", 1}, reply);
+    const bool answered = ResolveQuery(query.data(), query.size(), DnsQuestion{"elsewhere.example", 1}, reply, buffer_);
     const double waited = dns_peer::SecondsSince(start);
     server.join();
     ASSERT_TRUE(answered);

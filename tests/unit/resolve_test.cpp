@@ -54,6 +54,7 @@ class Resolution : public ::testing::Test {
         SetUpstreamPortForTesting(0);
         StopSocketLayer();
     }
+    UpstreamBuffer buffer_;
 };
 
 TEST_F(Resolution, FirstEnabledSlotOfFittingTypeAndNameWins) {
@@ -115,7 +116,7 @@ TEST_F(Resolution, LocalAnswerIsCountedAndBuiltFromTheMatchedRecord) {
     const uint64_t forwardedBefore = state.stats.forwarded.load();
     const uint64_t requestsBefore = state.stats.requests.load();
     Bytes reply = {0xEE};
-    ASSERT_TRUE(ResolveQuery(query.data(), query.size(), question, reply));
+    ASSERT_TRUE(ResolveQuery(query.data(), query.size(), question, reply, buffer_));
     const Bytes expected = {
         0x12, 0x34, 0x81, 0x80, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,  // header: ID, QR RD RA, 1 Q, 1 A
         0x04, 'H',  'o',  's',  't',  0x07, 'E',  'x',  'a',  'm',  'p',  'l',  'e', 0x00,  // name as asked
@@ -185,7 +186,7 @@ TEST_F(Resolution, UnusableMatchOrMissingTypeGoesToTheForwardersUnchanged) {
         const uint64_t localBefore = state.stats.localHits.load();
         const uint64_t forwardedBefore = state.stats.forwarded.load();
         Bytes reply;
-        ASSERT_TRUE(ResolveQuery(query.data(), query.size(), c.question, reply)) << c.question.name;
+        ASSERT_TRUE(ResolveQuery(query.data(), query.size(), c.question, reply, buffer_)) << c.question.name;
         upstream.Join();
         EXPECT_EQ(upstream.received, query) << c.question.name;
         EXPECT_EQ(reply, answer) << c.question.name;
@@ -240,7 +241,7 @@ TEST_F(Resolution, WithoutAnUpstreamReplyOnlyLocalNamesGetAnEmptyAnswer) {
         const uint64_t forwardedBefore = state.stats.forwarded.load();
         Bytes reply = {1, 2, 3};
         const auto start = dns_peer::Clock::now();
-        const bool answered = ResolveQuery(query.data(), query.size(), DnsQuestion{name, c.qtype}, reply);
+        const bool answered = ResolveQuery(query.data(), query.size(), DnsQuestion{name, c.qtype}, reply, buffer_);
         // No forwarder was waited for: an attempt would take 1.5 s.
         EXPECT_LT(dns_peer::SecondsSince(start), 1.0) << name;
         const bool local = !c.expected.empty();
@@ -271,7 +272,7 @@ TEST_F(Resolution, SilentFirstForwarderIsPassedAfterItsTimeout) {
     const Bytes query = dns_peer::MakeQuery(7, {"elsewhere", "example"}, 1);
     Bytes reply;
     const auto start = dns_peer::Clock::now();
-    ASSERT_TRUE(ResolveQuery(query.data(), query.size(), DnsQuestion{"elsewhere.example", 1}, reply));
+    ASSERT_TRUE(ResolveQuery(query.data(), query.size(), DnsQuestion{"elsewhere.example", 1}, reply, buffer_));
     EXPECT_GE(dns_peer::SecondsSince(start), 1.4);
     EXPECT_EQ(reply, answer);
     if (silent.bound()) {
