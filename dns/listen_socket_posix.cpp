@@ -29,6 +29,17 @@ SocketHandle Fail(int fd, int& error) {
     return kInvalidSocket;
 }
 
+// Writes one control message holding info; returns the space it takes.
+template <typename Info>
+size_t PutControl(unsigned char* control, int level, int type, const Info& info) {
+    cmsghdr* header = reinterpret_cast<cmsghdr*>(control);
+    header->cmsg_level = level;
+    header->cmsg_type = type;
+    header->cmsg_len = CMSG_LEN(sizeof info);
+    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    return CMSG_SPACE(sizeof info);
+}
+
 void ReadDestination(msghdr& message, QueryOrigin& origin) {
     for (cmsghdr* control = CMSG_FIRSTHDR(&message); control != nullptr; control = CMSG_NXTHDR(&message, control)) {
         if (control->cmsg_level == IPPROTO_IPV6 && control->cmsg_type == IPV6_PKTINFO) {
@@ -121,23 +132,14 @@ int SendReply(SocketHandle socket, const uint8_t* data, size_t length, const Que
     message.msg_iovlen = 1;
     if (origin.destinationKnown) {
         message.msg_control = control;
-        cmsghdr* header = reinterpret_cast<cmsghdr*>(control);
         if (origin.destinationAsIpv4 && UnmapToIpv4(origin.destination, ipv4)) {
             in_pktinfo info{};
             std::memcpy(&info.ipi_spec_dst, ipv4, 4);
-            header->cmsg_level = IPPROTO_IP;
-            header->cmsg_type = IP_PKTINFO;
-            header->cmsg_len = CMSG_LEN(sizeof info);
-            std::memcpy(CMSG_DATA(header), &info, sizeof info);
-            message.msg_controllen = CMSG_SPACE(sizeof info);
+            message.msg_controllen = PutControl(control, IPPROTO_IP, IP_PKTINFO, info);
         } else {
             in6_pktinfo info{};
             std::memcpy(&info.ipi6_addr, origin.destination.bytes, 16);
-            header->cmsg_level = IPPROTO_IPV6;
-            header->cmsg_type = IPV6_PKTINFO;
-            header->cmsg_len = CMSG_LEN(sizeof info);
-            std::memcpy(CMSG_DATA(header), &info, sizeof info);
-            message.msg_controllen = CMSG_SPACE(sizeof info);
+            message.msg_controllen = PutControl(control, IPPROTO_IPV6, IPV6_PKTINFO, info);
         }
     }
     ssize_t sent = ::sendmsg(Descriptor(socket), &message, MSG_NOSIGNAL);

@@ -42,6 +42,17 @@ LPFN_WSARECVMSG RecvMsgFunction(SOCKET socket) {
     return function;
 }
 
+// Writes one control message holding info; returns the space it takes.
+template <typename Info>
+ULONG PutControl(char* control, int level, int type, const Info& info) {
+    WSACMSGHDR* header = reinterpret_cast<WSACMSGHDR*>(control);
+    header->cmsg_level = level;
+    header->cmsg_type = type;
+    header->cmsg_len = WSA_CMSG_LEN(sizeof info);
+    std::memcpy(WSA_CMSG_DATA(header), &info, sizeof info);
+    return static_cast<ULONG>(WSA_CMSG_SPACE(sizeof info));
+}
+
 void ReadDestination(WSAMSG& message, QueryOrigin& origin) {
     for (WSACMSGHDR* control = WSA_CMSG_FIRSTHDR(&message); control != nullptr;
          control = WSA_CMSG_NXTHDR(&message, control)) {
@@ -139,23 +150,14 @@ int SendReply(SocketHandle socket, const uint8_t* data, size_t length, const Que
     message.lpBuffers = &payload;
     message.dwBufferCount = 1;
     if (origin.destinationKnown) {
-        WSACMSGHDR* header = reinterpret_cast<WSACMSGHDR*>(control);
         if (origin.destinationAsIpv4 && UnmapToIpv4(origin.destination, ipv4)) {
             IN_PKTINFO info{};
             std::memcpy(&info.ipi_addr, ipv4, 4);
-            header->cmsg_level = IPPROTO_IP;
-            header->cmsg_type = IP_PKTINFO;
-            header->cmsg_len = WSA_CMSG_LEN(sizeof info);
-            std::memcpy(WSA_CMSG_DATA(header), &info, sizeof info);
-            message.Control = WSABUF{static_cast<ULONG>(WSA_CMSG_SPACE(sizeof info)), control};
+            message.Control = WSABUF{PutControl(control, IPPROTO_IP, IP_PKTINFO, info), control};
         } else {
             IN6_PKTINFO info{};
             std::memcpy(&info.ipi6_addr, origin.destination.bytes, 16);
-            header->cmsg_level = IPPROTO_IPV6;
-            header->cmsg_type = IPV6_PKTINFO;
-            header->cmsg_len = WSA_CMSG_LEN(sizeof info);
-            std::memcpy(WSA_CMSG_DATA(header), &info, sizeof info);
-            message.Control = WSABUF{static_cast<ULONG>(WSA_CMSG_SPACE(sizeof info)), control};
+            message.Control = WSABUF{PutControl(control, IPPROTO_IPV6, IPV6_PKTINFO, info), control};
         }
     }
     DWORD sent = 0;
